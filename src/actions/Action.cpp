@@ -1,0 +1,11 @@
+#include "actions/Action.h"
+
+#include "actions/ActionFields.h"
+
+Action::Action(const rapidjson::Value& object) {
+  if (auto text = fields::readString(object, "description")) description = *text;
+}
+
+bool Action::isValid() const { return valid; }
+
+std::string Action::getDescription() const { return description; }

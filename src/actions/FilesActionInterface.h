@@ -1,0 +1,46 @@
+// FilesActionInterface: the common base of the actions that work on sets of
+// files (copy, remove, unzip).
+//
+// The constructor reads "include", "exclude", "destination" and "recursive"
+// from the action's manifest object, passing every path string through the
+// alias resolver, and prints "Field <name> does not found" and the like for
+// a bad list. It throws only for an unbound alias. getResultFileList() turns
+// the lists into (canonical file, suffix) pairs against the file system and
+// writes the "Include list: ", "Exclude list: " and "Result list: " log
+// sections; file-system failures leave it as std::filesystem exceptions.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "actions/Action.h"
+
+class FilesActionInterface : public Action {
+ public:
+  using FileList = std::vector<std::pair<std::filesystem::path, std::filesystem::path>>;
+
+  // Reads one file list (a string or an array of strings) into `out`,
+  // resolving aliases. Prints the field's message and returns false when the
+  // field is missing or malformed; `out` is then left as it was.
+  static bool parseFileList(const rapidjson::Value& object, const char* name, std::vector<std::string>& out);
+
+  // The selection: each selected file or directory (canonical) with the
+  // relative directory below the destination in which it belongs.
+  FileList getResultFileList();
+
+ protected:
+  explicit FilesActionInterface(const rapidjson::Value& object);
+  ~FilesActionInterface() = default;
+  FilesActionInterface(const FilesActionInterface&) = default;
+  FilesActionInterface& operator=(const FilesActionInterface&) = default;
+
+  bool includeValid = false;
+  std::vector<std::string> includeList;
+  bool excludeValid = false;
+  std::vector<std::string> excludeList;
+  bool destinationPresent = false;
+  std::string destination;
+  bool recursive = false;
+};
