@@ -1,0 +1,308 @@
+#include "support/ZipBuilder.h"
+
+#include <bzlib.h>
+#include <lzma.h>
+#include <zlib.h>
+
+#include <fstream>
+#include <stdexcept>
+
+namespace testing_support {
+namespace {
+
+constexpr uint32_t kLocalHeaderSignature = 0x04034b50;
+constexpr uint32_t kCentralHeaderSignature = 0x02014b50;
+constexpr uint32_t kEndRecordSignature = 0x06054b50;
+constexpr uint32_t kDataDescriptorSignature = 0x08074b50;
+constexpr uint16_t kFlagEncrypted = 0x0001;
+constexpr uint16_t kFlagLzmaEndMarker = 0x0002;
+constexpr uint16_t kFlagDataDescriptor = 0x0008;
+constexpr uint16_t kVersionMadeByUnix = (3 << 8) | 20;
+
+void put16(std::string& out, uint16_t value) {
+  out.push_back(static_cast<char>(value & 0xff));
+  out.push_back(static_cast<char>(value >> 8));
+}
+
+void put32(std::string& out, uint32_t value) {
+  put16(out, static_cast<uint16_t>(value & 0xffff));
+  put16(out, static_cast<uint16_t>(value >> 16));
+}
+
+bool isDirectoryName(const std::string& name) { return !name.empty() && name.back() == '/'; }
+
+// The data as it goes into the archive: compressed, then encrypted.
+struct EncodedEntry {
+  std::string payload;
+  uint32_t crc = 0;
+  uint16_t flags = 0;
+};
+
+EncodedEntry encode(const ZipEntrySpec& entry) {
+  EncodedEntry encoded;
+  encoded.crc = zip_codecs::crc32(entry.data);
+  switch (entry.method) {
+    case 8:
+      encoded.payload = zip_codecs::deflateRaw(entry.data);
+      break;
+    case 12:
+      encoded.payload = zip_codecs::bzip2(entry.data);
+      break;
+    case 14:
+      encoded.payload = zip_codecs::lzma(entry.data, entry.lzmaEndMarker);
+      if (entry.lzmaEndMarker) encoded.flags |= kFlagLzmaEndMarker;
+      break;
+    default:  // stored, and unknown methods carry the data as given
+      encoded.payload = entry.data;
+      break;
+  }
+  if (entry.dataDescriptor) encoded.flags |= kFlagDataDescriptor;
+  if (!entry.password.empty()) {
+    encoded.flags |= kFlagEncrypted;
+    // The reader checks the header's last byte against this value.
+    uint8_t check =
+        entry.dataDescriptor ? static_cast<uint8_t>(entry.dosTime >> 8) : static_cast<uint8_t>(encoded.crc >> 24);
+    encoded.payload = zip_codecs::encrypt(encoded.payload, entry.password, check);
+  }
+  return encoded;
+}
+
+uint32_t attributesOf(const ZipEntrySpec& entry) {
+  if (entry.externalAttributes) return *entry.externalAttributes;
+  return isDirectoryName(entry.name) ? ((040755u << 16) | 0x10u) : (0100644u << 16);
+}
+
+// Traditional PKWARE cipher state: three keys driven by the plaintext.
+class PkwareKeys {
+ public:
+  explicit PkwareKeys(const std::string& password) {
+    for (char c : password) update(static_cast<uint8_t>(c));
+  }
+  uint8_t encrypt(uint8_t plain) {
+    uint8_t cipher = plain ^ streamByte();
+    update(plain);
+    return cipher;
+  }
+
+ private:
+  static uint32_t crcStep(uint32_t crc, uint8_t byte) {
+    const z_crc_t* table = get_crc_table();
+    return static_cast<uint32_t>(table[(crc ^ byte) & 0xff]) ^ (crc >> 8);
+  }
+  void update(uint8_t plain) {
+    _key0 = crcStep(_key0, plain);
+    _key1 = (_key1 + (_key0 & 0xff)) * 134775813u + 1;
+    _key2 = crcStep(_key2, static_cast<uint8_t>(_key1 >> 24));
+  }
+  uint8_t streamByte() const {
+    uint32_t temp = (_key2 | 2) & 0xffff;
+    return static_cast<uint8_t>((temp * (temp ^ 1)) >> 8);
+  }
+  uint32_t _key0 = 0x12345678;
+  uint32_t _key1 = 0x23456789;
+  uint32_t _key2 = 0x34567890;
+};
+
+}  // namespace
+
+namespace zip_codecs {
+
+uint32_t crc32(const std::string& data) {
+  uLong crc = ::crc32(0L, Z_NULL, 0);
+  crc = ::crc32(crc, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size()));
+  return static_cast<uint32_t>(crc);
+}
+
+std::string deflateRaw(const std::string& data) {
+  z_stream stream{};
+  if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+    throw std::runtime_error("deflateInit2 failed");
+  std::string out(deflateBound(&stream, static_cast<uLong>(data.size())) + 16, '\0');
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  stream.avail_in = static_cast<uInt>(data.size());
+  stream.next_out = reinterpret_cast<Bytef*>(out.data());
+  stream.avail_out = static_cast<uInt>(out.size());
+  int result = deflate(&stream, Z_FINISH);
+  out.resize(stream.total_out);
+  deflateEnd(&stream);
+  if (result != Z_STREAM_END) throw std::runtime_error("deflate failed");
+  return out;
+}
+
+std::string bzip2(const std::string& data) {
+  unsigned int size = static_cast<unsigned int>(data.size() + data.size() / 100 + 600);
+  std::string out(size, '\0');
+  int result = BZ2_bzBuffToBuffCompress(out.data(), &size, const_cast<char*>(data.data()),
+                                        static_cast<unsigned int>(data.size()), 9, 0, 0);
+  if (result != BZ_OK) throw std::runtime_error("bzip2 compression failed");
+  out.resize(size);
+  return out;
+}
+
+std::string lzma(const std::string& data, bool endMarker) {
+  lzma_options_lzma options{};
+  if (lzma_lzma_preset(&options, 6)) throw std::runtime_error("lzma preset failed");
+  // LZMA1 always ends with the marker; LZMA1EXT without the ALLOW_EOPM flag
+  // writes none, leaving the size to the ZIP headers.
+  options.ext_flags = 0;
+  lzma_filter filters[2] = {{endMarker ? LZMA_FILTER_LZMA1 : LZMA_FILTER_LZMA1EXT, &options},
+                            {LZMA_VLI_UNKNOWN, nullptr}};
+
+  lzma_filter propertyFilter = {LZMA_FILTER_LZMA1, &options};
+  uint8_t properties[5] = {};
+  uint32_t propertySize = 0;
+  if (lzma_properties_size(&propertySize, &propertyFilter) != LZMA_OK || propertySize != 5 ||
+      lzma_properties_encode(&propertyFilter, properties) != LZMA_OK)
+    throw std::runtime_error("lzma properties failed");
+
+  lzma_stream stream = LZMA_STREAM_INIT;
+  if (lzma_raw_encoder(&stream, filters) != LZMA_OK) throw std::runtime_error("lzma encoder init failed");
+  std::string raw(data.size() + data.size() / 2 + 1024, '\0');
+  stream.next_in = reinterpret_cast<const uint8_t*>(data.data());
+  stream.avail_in = data.size();
+  stream.next_out = reinterpret_cast<uint8_t*>(raw.data());
+  stream.avail_out = raw.size();
+  lzma_ret result = lzma_code(&stream, LZMA_FINISH);
+  raw.resize(stream.total_out);
+  lzma_end(&stream);
+  if (result != LZMA_STREAM_END) throw std::runtime_error("lzma compression failed");
+
+  std::string out;
+  out.push_back(static_cast<char>(LZMA_VERSION_MAJOR));
+  out.push_back(static_cast<char>(LZMA_VERSION_MINOR));
+  put16(out, 5);
+  out.append(reinterpret_cast<const char*>(properties), 5);
+  return out + raw;
+}
+
+std::string encrypt(const std::string& data, const std::string& password, uint8_t checkByte) {
+  PkwareKeys keys(password);
+  std::string out;
+  out.reserve(data.size() + 12);
+  // Fixed filler keeps archives reproducible; only the last byte is checked.
+  for (int i = 0; i < 11; ++i) out.push_back(static_cast<char>(keys.encrypt(static_cast<uint8_t>(0x5a + 17 * i))));
+  out.push_back(static_cast<char>(keys.encrypt(checkByte)));
+  for (char c : data) out.push_back(static_cast<char>(keys.encrypt(static_cast<uint8_t>(c))));
+  return out;
+}
+
+}  // namespace zip_codecs
+
+ZipBuilder& ZipBuilder::add(const std::string& name, const std::string& data, uint16_t method) {
+  ZipEntrySpec entry;
+  entry.name = name;
+  entry.data = data;
+  entry.method = method;
+  return add(entry);
+}
+
+ZipBuilder& ZipBuilder::add(const ZipEntrySpec& entry) {
+  _entries.push_back(entry);
+  return *this;
+}
+
+ZipBuilder& ZipBuilder::addDirectory(const std::string& name) {
+  ZipEntrySpec entry;
+  entry.name = isDirectoryName(name) ? name : name + "/";
+  return add(entry);
+}
+
+ZipBuilder& ZipBuilder::comment(const std::string& archiveComment) {
+  _comment = archiveComment;
+  return *this;
+}
+
+ZipBuilder::Layout ZipBuilder::build() const {
+  Layout layout;
+  std::string& out = layout.bytes;
+  std::string central;
+  for (const ZipEntrySpec& entry : _entries) {
+    EncodedEntry encoded = encode(entry);
+    uint32_t compressedSize = static_cast<uint32_t>(encoded.payload.size());
+    uint32_t size = static_cast<uint32_t>(entry.data.size());
+    uint32_t localOffset = static_cast<uint32_t>(out.size());
+    layout.localOffsets.push_back(out.size());
+
+    // With a data descriptor the local header leaves CRC and sizes zero.
+    bool deferred = entry.dataDescriptor;
+    put32(out, kLocalHeaderSignature);
+    put16(out, entry.versionNeeded);
+    put16(out, encoded.flags);
+    put16(out, entry.method);
+    put16(out, entry.dosTime);
+    put16(out, entry.dosDate);
+    put32(out, deferred ? 0 : encoded.crc);
+    put32(out, deferred ? 0 : compressedSize);
+    put32(out, deferred ? 0 : size);
+    put16(out, static_cast<uint16_t>(entry.name.size()));
+    put16(out, 0);
+    out += entry.name;
+    out += encoded.payload;
+    if (deferred) {
+      put32(out, kDataDescriptorSignature);
+      put32(out, encoded.crc);
+      put32(out, compressedSize);
+      put32(out, size);
+    }
+
+    std::string header;
+    put32(header, kCentralHeaderSignature);
+    put16(header, kVersionMadeByUnix);
+    put16(header, entry.versionNeeded);
+    put16(header, encoded.flags);
+    put16(header, entry.method);
+    put16(header, entry.dosTime);
+    put16(header, entry.dosDate);
+    put32(header, encoded.crc);
+    put32(header, compressedSize);
+    put32(header, size);
+    put16(header, static_cast<uint16_t>(entry.name.size()));
+    put16(header, 0);  // extra field length
+    put16(header, 0);  // comment length
+    put16(header, 0);  // disk number start
+    put16(header, 0);  // internal attributes
+    put32(header, attributesOf(entry));
+    put32(header, localOffset);
+    header += entry.name;
+    layout.centralOffsets.push_back(central.size());  // relative for now
+    central += header;
+  }
+
+  layout.centralDirectory = out.size();
+  for (size_t& offset : layout.centralOffsets) offset += layout.centralDirectory;
+  out += central;
+
+  layout.endRecord = out.size();
+  uint16_t count = static_cast<uint16_t>(_entries.size());
+  put32(out, kEndRecordSignature);
+  put16(out, 0);
+  put16(out, 0);
+  put16(out, count);
+  put16(out, count);
+  put32(out, static_cast<uint32_t>(central.size()));
+  put32(out, static_cast<uint32_t>(layout.centralDirectory));
+  put16(out, static_cast<uint16_t>(_comment.size()));
+  out += _comment;
+  return layout;
+}
+
+std::string ZipBuilder::bytes() const { return build().bytes; }
+
+void ZipBuilder::write(const std::filesystem::path& file) const {
+  std::string data = bytes();
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  out.write(data.data(), static_cast<std::streamsize>(data.size()));
+  out.close();
+  if (!out) throw std::runtime_error("cannot write " + file.string());
+}
+
+size_t ZipBuilder::centralDirectoryOffset() const { return build().centralDirectory; }
+size_t ZipBuilder::endRecordOffset() const { return build().endRecord; }
+size_t ZipBuilder::localHeaderOffset(size_t index) const { return build().localOffsets.at(index); }
+size_t ZipBuilder::centralHeaderOffset(size_t index) const { return build().centralOffsets.at(index); }
+
+void makeManifestPackage(const std::filesystem::path& zipFile, const std::string& manifestJson) {
+  ZipBuilder().add("manifest.json", manifestJson).write(zipFile);
+}
+
+}  // namespace testing_support
