@@ -1,0 +1,71 @@
+#include "actions/WaitAppFinishAction.h"
+
+#include <chrono>
+#include <iostream>
+#include <limits>
+#include <thread>
+
+#include "actions/ActionFields.h"
+
+namespace {
+
+constexpr std::uint32_t kPollMilliseconds = 1000;
+
+void sleepOneSecond() { std::this_thread::sleep_for(std::chrono::nanoseconds(1000000000)); }
+
+}  // namespace
+
+WaitAppFinishAction::WaitAppFinishAction(const rapidjson::Value& object)
+    : WaitAppFinishAction(object, platform::systemProcessTable(), sleepOneSecond) {}
+
+WaitAppFinishAction::WaitAppFinishAction(const rapidjson::Value& object,
+                                         std::shared_ptr<const platform::ProcessTable> processTable, Pause pause)
+    : Action(object), processes(std::move(processTable)), pauseOneSecond(std::move(pause)) {
+  std::optional<std::string> programField = fields::readString(object, "program");
+  if (!programField) {
+    fields::reportParseFailure("Wait App Finish");
+    return;
+  }
+  program = *programField;
+  valid = true;
+
+  if (std::optional<bool> close = fields::readBool(object, "close_on_timeout")) closeOnTimeout = *close;
+  if (std::optional<std::int32_t> limit = fields::readInt(object, "timeout")) {
+    timeout = static_cast<std::uint32_t>(*limit);
+  }
+}
+
+int WaitAppFinishAction::getAppPid() const {
+  for (int pid : processes->listIds()) {
+    if (pid > 0 && processes->hasName(pid, program)) return pid;
+  }
+  return -1;
+}
+
+void WaitAppFinishAction::perform() {
+  std::cout << "Wait for application finish " << program << std::endl;
+  const int pid = getAppPid();
+  if (pid < 1) return;
+
+  if (timeout != 0) {
+    std::uint32_t elapsed = 0;
+    do {
+      if (!processes->isRunning(pid)) {
+        std::cout << "Application " << program << " is finished " << std::endl;
+        return;
+      }
+      pauseOneSecond();
+      // Near the top of the unsigned range one more step would wrap the count
+      // back to a small number and the wait would never end; the time-out has
+      // been reached then.
+      if (elapsed > std::numeric_limits<std::uint32_t>::max() - kPollMilliseconds) break;
+      elapsed += kPollMilliseconds;
+    } while (elapsed < timeout);
+  }
+
+  std::cout << "Application " << program << " finish timeout " << std::endl;
+  if (closeOnTimeout) {
+    std::cout << "Kill application " << program;
+    processes->kill(pid);
+  }
+}
