@@ -1,0 +1,161 @@
+// Fuzz target: a ZIP archive from arbitrary bytes.
+//
+// Opens the bytes as an archive (over an in-memory stream, or through a file
+// with ZipFile::Open for a quarter of the inputs, since file and string
+// streams differ on seeks past the end), asks every entry for all of its
+// metadata and reads every entry's data to its end, without a password and,
+// for encrypted entries, with one. Besides crashes, leaks and undefined
+// behaviour it checks the properties the reader promises whatever the bytes:
+// normalised names, the directory rule, lookup by name, refusals (version
+// above 63, encrypted without a password, a second open chain) and that a
+// reopened chain yields the same bytes again.
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <istream>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "FuzzCheck.h"
+#include "zip/ZipArchive.h"
+#include "zip/ZipArchiveEntry.h"
+#include "zip/ZipFile.h"
+
+namespace {
+
+// The seed corpus encrypts with this password.
+const char* const kPassword = "fuzz";
+
+// Output read per chain is capped so that a small highly compressed entry
+// (deflate reaches about 1000:1, bzip2 and LZMA more) keeps executions fast.
+constexpr size_t kMaxOutput = 4u << 20;
+
+struct ReadResult {
+  size_t bytes = 0;
+  uint32_t hash = 2166136261u;  // FNV-1a over what was read
+};
+
+ReadResult readAll(std::istream& stream) {
+  ReadResult result;
+  char buffer[16384];
+  while (result.bytes < kMaxOutput) {
+    stream.read(buffer, sizeof buffer);
+    std::streamsize got = stream.gcount();
+    if (got <= 0) break;
+    for (std::streamsize i = 0; i < got; ++i) {
+      result.hash = (result.hash ^ static_cast<unsigned char>(buffer[i])) * 16777619u;
+    }
+    result.bytes += static_cast<size_t>(got);
+  }
+  return result;
+}
+
+void checkMetadata(ZipArchive& archive, ZipArchiveEntry& entry) {
+  const std::string& fullName = entry.GetFullName();
+  FUZZ_CHECK(!fullName.empty());
+  FUZZ_CHECK(fullName[0] != '/');
+  FUZZ_CHECK(fullName.find('\\') == std::string::npos);
+  FUZZ_CHECK(fullName.find("//") == std::string::npos);
+  bool endsWithSlash = fullName.back() == '/';
+  FUZZ_CHECK(entry.IsDirectory() == endsWithSlash);
+  if (entry.IsDirectory()) {
+    FUZZ_CHECK(entry.GetSize() == 0);
+    FUZZ_CHECK(entry.GetCompressedSize() == 0);
+    FUZZ_CHECK(entry.GetCrc32() == 0);
+    FUZZ_CHECK(entry.GetName().empty());
+  }
+  const std::string name = entry.GetName();
+  FUZZ_CHECK(name.size() <= fullName.size());
+  FUZZ_CHECK(fullName.compare(fullName.size() - name.size(), name.size(), name) == 0);
+
+  auto found = archive.GetEntry(fullName);
+  FUZZ_CHECK(found != nullptr);
+  FUZZ_CHECK(found->GetFullName() == fullName);
+
+  FUZZ_CHECK(entry.CanExtract() == (entry.GetVersionToExtract() <= 63));
+  FUZZ_CHECK(entry.IsPasswordProtected() == ((entry.GetGeneralPurposeBitFlag() & 0x0001) != 0));
+  FUZZ_CHECK(entry.IsUsingDataDescriptor() == ((entry.GetGeneralPurposeBitFlag() & 0x0008) != 0));
+  (void)entry.GetAttributes();
+  (void)entry.GetCompressionMethod();
+  (void)entry.GetVersionMadeBy();
+  (void)entry.GetOffsetOfLocalHeader();
+  (void)entry.GetComment();
+  (void)entry.GetLastWriteTime();
+}
+
+// Reads the entry's data with the password currently set, checking the
+// refusals and that a second chain after closing gives the same bytes.
+void checkData(ZipArchiveEntry& entry) {
+  std::istream* stream = entry.GetDecompressionStream();
+  if (!entry.CanExtract()) FUZZ_CHECK(stream == nullptr);
+  if (entry.IsPasswordProtected() && entry.GetPassword().empty()) FUZZ_CHECK(stream == nullptr);
+  if (stream == nullptr) {
+    FUZZ_CHECK(!entry.IsDecompressionStreamOpened());
+    return;
+  }
+  // One chain per entry at a time.
+  FUZZ_CHECK(entry.GetDecompressionStream() == nullptr);
+  ReadResult first = readAll(*stream);
+  if (entry.GetCompressionMethod() == 0 && !entry.IsPasswordProtected()) {
+    FUZZ_CHECK(first.bytes <= entry.GetCompressedSize());
+  }
+  entry.CloseDecompressionStream();
+  FUZZ_CHECK(!entry.IsDecompressionStreamOpened());
+
+  // A new chain starts again at the first byte and decodes the same data.
+  if (first.bytes < 65536) {
+    std::istream* again = entry.GetDecompressionStream();
+    FUZZ_CHECK(again != nullptr);
+    ReadResult second = readAll(*again);
+    FUZZ_CHECK(second.bytes == first.bytes);
+    FUZZ_CHECK(second.hash == first.hash);
+    entry.CloseDecompressionStream();
+  }
+}
+
+void exercise(const std::shared_ptr<ZipArchive>& archive) {
+  FUZZ_CHECK(archive != nullptr);
+  (void)archive->GetComment();
+  size_t count = archive->GetEntriesCount();
+  for (size_t i = 0; i < count; ++i) {
+    std::shared_ptr<ZipArchiveEntry> entry = archive->GetEntry(static_cast<int>(i));
+    FUZZ_CHECK(entry != nullptr);
+    checkMetadata(*archive, *entry);
+    checkData(*entry);
+    if (entry->IsPasswordProtected()) {
+      entry->SetPassword(kPassword);
+      checkData(*entry);
+    }
+  }
+}
+
+// A file of this process for the ZipFile::Open path, removed at exit.
+const std::string& scratchFile() {
+  static const std::string path = [] {
+    std::string p = "/tmp/updater_archive_fuzzer_" + std::to_string(::getpid()) + ".zip";
+    std::atexit([] { std::remove(scratchFile().c_str()); });
+    return p;
+  }();
+  return path;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::string bytes(reinterpret_cast<const char*>(data), size);
+  if (size % 4 == 3) {
+    {
+      std::ofstream out(scratchFile(), std::ios::binary | std::ios::trunc);
+      out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+    exercise(ZipFile::Open(scratchFile()));
+  } else {
+    std::istringstream stream(bytes);
+    exercise(ZipArchive::Create(&stream, false));
+  }
+  return 0;
+}

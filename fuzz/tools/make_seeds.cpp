@@ -1,0 +1,84 @@
+// Writes the seed archives of the archive fuzzer into the directory named on
+// the command line, with the test-side archive builder: one small archive per
+// feature the reader knows (each method, encryption with and without a data
+// descriptor, directories, odd names, comments, refusals). Run by hand when
+// the seeds need renewing; the output is committed under fuzz/corpus/archive.
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "support/ZipBuilder.h"
+
+using testing_support::ZipBuilder;
+using testing_support::ZipEntrySpec;
+
+namespace {
+
+std::string text(size_t size) {
+  std::string data;
+  for (size_t i = 0; data.size() < size; ++i) data += "line " + std::to_string(i % 97) + " of the seed\n";
+  data.resize(size);
+  return data;
+}
+
+ZipEntrySpec entry(const std::string& name, const std::string& data, uint16_t method) {
+  ZipEntrySpec spec;
+  spec.name = name;
+  spec.data = data;
+  spec.method = method;
+  return spec;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: %s OUTPUT_DIRECTORY\n", argv[0]);
+    return 1;
+  }
+  const std::filesystem::path out(argv[1]);
+  std::filesystem::create_directories(out);
+  const std::string manifest = R"({"actions":[[{"type":"delay","value":1}]]})";
+
+  ZipBuilder().add("manifest.json", manifest).write(out / "stored.zip");
+  ZipBuilder().add("manifest.json", text(600), 8).write(out / "deflate.zip");
+  ZipBuilder().add("data.txt", text(700), 12).write(out / "bzip2.zip");
+  ZipBuilder().add("data.txt", text(500), 14).write(out / "lzma_marker.zip");
+  {
+    ZipEntrySpec spec = entry("data.txt", text(400), 14);
+    spec.lzmaEndMarker = false;
+    ZipBuilder().add(spec).write(out / "lzma_no_marker.zip");
+  }
+  {
+    ZipEntrySpec stored = entry("secret.txt", text(100), 0);
+    stored.password = "fuzz";
+    ZipEntrySpec deflated = entry("secret.bin", text(300), 8);
+    deflated.password = "fuzz";
+    deflated.dataDescriptor = true;
+    deflated.dosTime = 0x7d1c;
+    ZipBuilder().add(stored).add(deflated).write(out / "encrypted.zip");
+  }
+  ZipBuilder()
+      .addDirectory("bin")
+      .add("bin/tool", "#!/bin/sh\necho tool\n")
+      .add("\\win\\path.txt", "backslashes")
+      .add("//x//y", "slashes")
+      .add("a/../../up.txt", "climbs")
+      .comment("archive comment")
+      .write(out / "names.zip");
+  {
+    ZipEntrySpec raw = entry("raw.bin", "raw bytes of an unknown method", 99);
+    ZipEntrySpec newer = entry("newer.txt", "needs version 64", 0);
+    newer.versionNeeded = 64;
+    ZipEntrySpec modeless = entry("modeless.txt", "no mode", 0);
+    modeless.externalAttributes = 0x20;
+    ZipBuilder().add(raw).add(newer).add(modeless).write(out / "refusals.zip");
+  }
+  ZipBuilder()
+      .add("manifest.json", manifest, 8)
+      .add("empty.txt", "", 8)
+      .add("same", "first")
+      .add("same", "second", 12)
+      .write(out / "mixed.zip");
+  return 0;
+}
