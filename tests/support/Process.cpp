@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -42,6 +43,12 @@ RunResult run(const std::string& program, const std::vector<std::string>& args, 
     ::close(errPipe[0]);
     ::setpgid(0, 0);
     if (!options.cwd.empty() && ::chdir(options.cwd.c_str()) != 0) ::_exit(126);
+    if (options.fileSizeLimit >= 0) {
+      // Writes beyond the limit then fail with EFBIG instead of killing the child.
+      ::signal(SIGXFSZ, SIG_IGN);
+      rlimit limit{static_cast<rlim_t>(options.fileSizeLimit), static_cast<rlim_t>(options.fileSizeLimit)};
+      ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
     for (const auto& name : options.unsetEnv) ::unsetenv(name.c_str());
     for (const auto& entry : options.setEnv) {
       auto eq = entry.find('=');

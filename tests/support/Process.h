@@ -20,6 +20,7 @@ struct RunOptions {
   std::vector<std::string> unsetEnv;         // variables removed in the child
   std::vector<std::string> setEnv;           // "NAME=value" entries added
   double timeoutSeconds = 60;                // the child is killed after this
+  long long fileSizeLimit = -1;              // >= 0: RLIMIT_FSIZE in bytes, SIGXFSZ ignored
 };
 
 // Runs `program` with `args` (argv[1..]); standard input is /dev/null.
