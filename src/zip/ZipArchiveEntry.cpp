@@ -1,0 +1,201 @@
+#include "zip/ZipArchiveEntry.h"
+
+#include <algorithm>
+#include <cassert>
+
+#include "zip/TimeUtils.h"
+#include "zip/ZipArchive.h"
+#include "zip/methods/ZipMethodResolver.h"
+#include "zip/methods/lzma_decoder.h"
+
+namespace {
+
+constexpr char Separator = '/';
+
+bool EndsWithSeparator(const std::string& text) { return !text.empty() && text.back() == Separator; }
+
+std::string WithForwardSlashes(std::string text) {
+  std::replace(text.begin(), text.end(), '\\', Separator);
+  return text;
+}
+
+}  // namespace
+
+ZipArchiveEntry::Ptr ZipArchiveEntry::CreateExisting(ZipArchive* zipArchive,
+                                                     detail::ZipCentralDirectoryFileHeader& cd) {
+  assert(zipArchive != nullptr);
+  if (!IsValidFilename(cd.Filename)) return nullptr;
+
+  Ptr entry(new ZipArchiveEntry());
+  entry->_archive = zipArchive;
+  entry->_centralDirectoryFileHeader = cd;
+  entry->_originallyInArchive = true;
+  entry->SetFullName(cd.Filename);
+  entry->SetAttributes(EndsWithSeparator(entry->GetFullName()) ? Attributes::Directory : Attributes::Archive);
+  return entry;
+}
+
+bool ZipArchiveEntry::IsValidFilename(const std::string& fullPath) {
+  if (fullPath.empty()) return false;
+  const std::string path = WithForwardSlashes(fullPath);
+  return path.find_first_not_of(Separator) != std::string::npos;
+}
+
+ZipArchiveEntry::~ZipArchiveEntry() { CloseDecompressionStream(); }
+
+void ZipArchiveEntry::SetFullName(const std::string& fullName) {
+  std::string path = WithForwardSlashes(fullName);
+  const bool isDirectory = EndsWithSeparator(path);
+
+  path.erase(0,
+             path.find_first_not_of(Separator) == std::string::npos ? path.size() : path.find_first_not_of(Separator));
+  // Collapse runs of "/" into one.
+  path.erase(std::unique(path.begin(), path.end(), [](char a, char b) { return a == Separator && b == Separator; }),
+             path.end());
+
+  _centralDirectoryFileHeader.Filename = path;
+  _centralDirectoryFileHeader.FilenameLength = static_cast<uint16_t>(path.length());
+  const size_t lastSeparator = path.rfind(Separator);
+  _name = lastSeparator == std::string::npos ? path : path.substr(lastSeparator + 1);
+
+  SetAttributes(isDirectory ? Attributes::Directory : Attributes::Archive);
+}
+
+void ZipArchiveEntry::CheckFilenameCorrection() { SetFullName(GetFullName()); }
+
+time_t ZipArchiveEntry::GetLastWriteTime() const {
+  return utils::time::datetime_to_timestamp(_centralDirectoryFileHeader.LastModificationDate,
+                                            _centralDirectoryFileHeader.LastModificationTime);
+}
+
+bool ZipArchiveEntry::HasAttribute(Attributes value) const {
+  return (GetAttributes() & static_cast<uint32_t>(value)) != 0;
+}
+
+void ZipArchiveEntry::SetAttributes(Attributes value) {
+  const uint32_t directory = static_cast<uint32_t>(Attributes::Directory);
+  const uint32_t archive = static_cast<uint32_t>(Attributes::Archive);
+  const uint32_t oldAttributes = GetAttributes();
+  uint32_t newAttributes = oldAttributes | static_cast<uint32_t>(value);
+  std::string& fullName = _centralDirectoryFileHeader.Filename;
+
+  // The kind switches only towards the kind asked for: an entry stored with
+  // both bits and a name ending in "/" stays a directory.
+  if (value == Attributes::Archive && (oldAttributes & directory) != 0) {
+    newAttributes &= ~directory;
+    if (EndsWithSeparator(fullName)) fullName.pop_back();
+  } else if (value == Attributes::Directory && (oldAttributes & archive) != 0) {
+    newAttributes &= ~archive;
+    if (!EndsWithSeparator(fullName)) fullName.push_back(Separator);
+  }
+  _centralDirectoryFileHeader.FilenameLength = static_cast<uint16_t>(fullName.length());
+
+  if ((newAttributes & directory) != 0) {
+    _centralDirectoryFileHeader.Crc32 = 0;
+    _centralDirectoryFileHeader.CompressedSize = 0;
+    _centralDirectoryFileHeader.UncompressedSize = 0;
+  }
+  _centralDirectoryFileHeader.ExternalFileAttributes = newAttributes;
+}
+
+bool ZipArchiveEntry::IsDirectory() const { return HasAttribute(Attributes::Directory); }
+
+bool ZipArchiveEntry::IsPasswordProtected() const {
+  return (GetGeneralPurposeBitFlag() & static_cast<uint16_t>(BitFlag::Encrypted)) != 0;
+}
+
+bool ZipArchiveEntry::IsUsingDataDescriptor() const {
+  return (GetGeneralPurposeBitFlag() & static_cast<uint16_t>(BitFlag::DataDescriptor)) != 0;
+}
+
+void ZipArchiveEntry::SetPassword(const std::string& password) {
+  _password = password;
+  // An empty entry read from an archive has nothing to decrypt, so its flag
+  // follows the password once its local header is known.
+  if (_originallyInArchive && _hasLocalFileHeader && GetSize() == 0) {
+    const auto encrypted = static_cast<uint16_t>(BitFlag::Encrypted);
+    uint16_t& flag = _centralDirectoryFileHeader.GeneralPurposeBitFlag;
+    flag = password.empty() ? static_cast<uint16_t>(flag & ~encrypted) : static_cast<uint16_t>(flag | encrypted);
+  }
+}
+
+uint8_t ZipArchiveEntry::GetLastByteOfEncryptionHeader() const {
+  if (IsUsingDataDescriptor()) {
+    return static_cast<uint8_t>(_centralDirectoryFileHeader.LastModificationTime >> 8);
+  }
+  return static_cast<uint8_t>(_centralDirectoryFileHeader.Crc32 >> 24);
+}
+
+void ZipArchiveEntry::FetchLocalFileHeader() {
+  if (_hasLocalFileHeader) return;
+  std::istream* stream = _archive != nullptr ? _archive->GetArchiveStream() : nullptr;
+  if (_originallyInArchive && stream != nullptr) {
+    stream->clear();
+    stream->seekg(static_cast<std::streamoff>(GetOffsetOfLocalHeader()));
+    // Without a local header at the stored offset the data cannot be
+    // located; the position stays unset and the entry unreadable.
+    if (stream->good() && _localFileHeader.Deserialize(*stream)) {
+      _offsetOfCompressedData = stream->tellg();
+    }
+    stream->clear();
+  }
+  _localFileHeader.SyncWithCentralDirectoryFileHeader(_centralDirectoryFileHeader);
+  _hasLocalFileHeader = true;
+}
+
+std::istream::pos_type ZipArchiveEntry::GetOffsetOfCompressedData() {
+  FetchLocalFileHeader();
+  return _offsetOfCompressedData;
+}
+
+std::istream::pos_type ZipArchiveEntry::SeekToCompressedData() {
+  const std::istream::pos_type position = GetOffsetOfCompressedData();
+  std::istream* stream = _archive != nullptr ? _archive->GetArchiveStream() : nullptr;
+  if (position != std::istream::pos_type(-1) && stream != nullptr) {
+    stream->clear();
+    stream->seekg(position);
+  }
+  return position;
+}
+
+std::istream* ZipArchiveEntry::GetDecompressionStream() {
+  if (!CanExtract() || _archiveStream != nullptr || _encryptionStream != nullptr) return nullptr;
+
+  const std::istream::pos_type dataPosition = SeekToCompressedData();
+  if (dataPosition == std::istream::pos_type(-1)) return nullptr;
+  if (IsPasswordProtected() && _password.empty()) return nullptr;
+
+  _archiveStream = std::make_shared<isubstream>(*_archive->GetArchiveStream(), dataPosition,
+                                                static_cast<std::streamsize>(GetCompressedSize()));
+  std::istream* source = _archiveStream.get();
+
+  if (IsPasswordProtected()) {
+    _encryptionStream = std::make_shared<zip_cryptostream>(*source, _password.c_str());
+    _encryptionStream->set_final_byte(GetLastByteOfEncryptionHeader());
+    if (!_encryptionStream->read_encryption_header()) {
+      CloseDecompressionStream();
+      return nullptr;
+    }
+    source = _encryptionStream.get();
+  }
+
+  if (GetCompressionMethod() == 0) return source;
+
+  ICompressionMethod::Ptr method = ZipMethodResolver::GetZipMethodInstance(GetCompressionMethod());
+  if (method == nullptr) return source;
+
+  compression_decoder_properties_interface& props = method->GetDecoderProperties();
+  // Knowing the size lets the LZMA decoder work without an end marker and
+  // bound its dictionary.
+  if (auto* lzmaProps = dynamic_cast<lzma_decoder_properties*>(&props)) lzmaProps->UncompressedSize = GetSize();
+
+  _compressionStream = std::make_shared<compression_decoder_stream>(method->GetDecoder(), props, *source);
+  return _compressionStream.get();
+}
+
+void ZipArchiveEntry::CloseDecompressionStream() {
+  _compressionStream.reset();
+  _encryptionStream.reset();
+  _archiveStream.reset();
+  _rawStream.reset();
+}
