@@ -1,0 +1,211 @@
+#include "actions/UnzipAction.h"
+
+#include <sys/stat.h>
+#include <zlib.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iomanip>
+#include <iostream>
+#include <stdexcept>
+#include <system_error>
+#include <vector>
+
+#include "actions/ActionFields.h"
+#include "driver/AliasResolver.h"
+#include "platform/AtomicFile.h"
+#include "platform/ConfinedDirectory.h"
+#include "zip/ZipArchive.h"
+#include "zip/ZipArchiveEntry.h"
+#include "zip/ZipFile.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Large enough that a big entry costs few write calls, small enough to stay
+// far below the memory budget of the whole run.
+constexpr std::size_t kCopyBlock = 256 * 1024;
+// The longest link text the system accepts (PATH_MAX less its NUL).
+constexpr std::uint32_t kMaxLinkText = 4095;
+
+// The Unix mode stored by Unix archivers in the upper half of the external
+// attributes.
+mode_t unixMode(const ZipArchiveEntry& entry) { return static_cast<mode_t>(entry.GetAttributes() >> 16); }
+
+bool isSymlink(const ZipArchiveEntry& entry) { return (unixMode(entry) & S_IFMT) == S_IFLNK; }
+
+bool listed(const std::vector<std::string>& list, const std::string& name) {
+  for (const std::string& item : list) {
+    if (item == name) return true;
+  }
+  return false;
+}
+
+void skipOutside(const std::string& name) { std::cout << "Skip unzip file (outside destination)" << name << std::endl; }
+
+// Releases the entry's decoder chain when the entry is done with; otherwise
+// every entry would keep its buffers until the archive goes.
+class StreamCloser {
+ public:
+  explicit StreamCloser(ZipArchiveEntry& entry) : _entry(entry) {}
+  ~StreamCloser() { _entry.CloseDecompressionStream(); }
+  StreamCloser(const StreamCloser&) = delete;
+  StreamCloser& operator=(const StreamCloser&) = delete;
+
+ private:
+  ZipArchiveEntry& _entry;
+};
+
+[[noreturn]] void corrupt(const std::string& name, const std::string& what) {
+  throw std::runtime_error("Archive entry " + name + " is corrupt: " + what);
+}
+
+// Hands the entry's data to `sink` block by block and checks that exactly
+// the declared number of bytes came, with the declared CRC-32. The reader
+// checks neither, and a short or damaged entry must not pass for a good one.
+template <class Sink>
+void copyChecked(std::istream& in, const ZipArchiveEntry& entry, std::vector<char>& buffer, Sink&& sink) {
+  const std::uint64_t size = entry.GetSize();
+  std::streambuf& data = *in.rdbuf();
+  std::uint64_t total = 0;
+  uLong crc = crc32(0L, Z_NULL, 0);
+  // One byte past the declared size is asked for, to see data that runs on.
+  while (total <= size) {
+    std::uint64_t wanted = std::min<std::uint64_t>(buffer.size(), size + 1 - total);
+    std::streamsize got = data.sgetn(buffer.data(), static_cast<std::streamsize>(wanted));
+    if (got <= 0) break;
+    total += static_cast<std::uint64_t>(got);
+    if (total > size) corrupt(entry.GetFullName(), "more than " + std::to_string(size) + " bytes");
+    crc = crc32(crc, reinterpret_cast<const Bytef*>(buffer.data()), static_cast<uInt>(got));
+    sink(buffer.data(), static_cast<std::size_t>(got));
+  }
+  if (total != size) corrupt(entry.GetFullName(), std::to_string(total) + " of " + std::to_string(size) + " bytes");
+  if (static_cast<std::uint32_t>(crc) != entry.GetCrc32()) corrupt(entry.GetFullName(), "CRC-32 mismatch");
+}
+
+// A file is never put in place of a directory: renaming over it would fail
+// anyway, but only after the whole entry had been unpacked for nothing.
+void refuseDirectory(const fs::path& target) {
+  struct stat info;
+  if (::lstat(target.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+    throw fs::filesystem_error("cannot unzip file", target, std::error_code(EISDIR, std::generic_category()));
+  }
+}
+
+void unpackFile(ZipArchiveEntry& entry, std::istream& in, const fs::path& target, std::vector<char>& buffer) {
+  refuseDirectory(target);
+  platform::AtomicFile file(target);
+  copyChecked(in, entry, buffer, [&file](const char* bytes, std::size_t count) { file.write(bytes, count); });
+  // No stored permission bits (archives made on other systems): keep the
+  // bits a new file gets rather than leaving it unreadable.
+  if (mode_t permissions = unixMode(entry) & 07777) file.setPermissions(permissions);
+  file.commit();
+}
+
+void unpackSymlink(ZipArchiveEntry& entry, std::istream& in, const fs::path& relative,
+                   platform::ConfinedDirectory& tree, std::vector<char>& buffer) {
+  const std::string& name = entry.GetFullName();
+  if (entry.GetSize() > kMaxLinkText) corrupt(name, "symbolic link text longer than 4095 bytes");
+  std::string text;
+  copyChecked(in, entry, buffer, [&text](const char* bytes, std::size_t count) { text.append(bytes, count); });
+  if (text.find('\0') != std::string::npos) corrupt(name, "symbolic link text holds a NUL byte");
+  if (!tree.linkStaysInside(relative, text)) {
+    skipOutside(name);
+    return;
+  }
+  const fs::path target = tree.root() / relative;
+  refuseDirectory(target);
+  platform::replaceWithSymlink(target, text);
+  tree.forgetVerified();
+}
+
+// The reader turns a file that is not a ZIP archive, or one cut short (which
+// loses the end record), into an archive without entries; unpacking nothing
+// from it must not pass for success. An empty file, such as the one made for
+// a missing source, stands for an empty archive.
+void requireEndRecord(const std::string& archivePath) {
+  constexpr std::uint32_t kEndRecordSignature = 0x06054b50;
+  std::ifstream file(archivePath, std::ios::binary | std::ios::ate);
+  if (file && file.tellg() == 0) return;
+  // The reader's own search starts 18 bytes before the end.
+  if (file.seekg(-18, std::ios::end) &&
+      ZipArchive::SeekToSignature(file, kEndRecordSignature, ZipArchive::SeekDirection::Backward)) {
+    return;
+  }
+  throw std::runtime_error("Not a ZIP archive: " + archivePath);
+}
+
+}  // namespace
+
+UnzipAction::UnzipAction(const rapidjson::Value& object) : FilesActionInterface(object) {
+  std::optional<std::string> sourceText = fields::readString(object, "source");
+  std::optional<std::string> destinationText;
+  if (sourceText) destinationText = fields::readString(object, "destination");
+  if (!destinationText) {
+    fields::reportParseFailure("Unzip");
+    return;
+  }
+  source = *sourceText;
+  destinationAsWritten = *destinationText;
+  valid = true;
+}
+
+void UnzipAction::perform() {
+  std::cout << "Unzip archive " << source << " to " << destinationAsWritten << std::endl;
+  const std::string archivePath = AliasResolver::getInstance().resolve(source);
+  std::cout << "Open zip file " << archivePath << std::endl;
+  std::shared_ptr<ZipArchive> archive = ZipFile::Open(archivePath);
+
+  const fs::path destinationPath(destinationAsWritten);
+  if (!fs::exists(destination)) fs::create_directories(destination);
+  platform::ConfinedDirectory tree(destinationPath);
+
+  const auto count = archive->GetEntriesCount();
+  if (count == 0) requireEndRecord(archivePath);
+  std::cout << "Entries count " << count << std::endl;
+  std::vector<char> buffer(kCopyBlock);
+  for (decltype(+count) index = 0; index < count; ++index) {
+    std::shared_ptr<ZipArchiveEntry> entry = archive->GetEntry(static_cast<int>(index));
+    const std::string& name = entry->GetFullName();
+    const bool directory = entry->IsDirectory();
+
+    // Names are resolved lexically before anything is created for them, so
+    // that no directory is made outside either, not even for skipped files.
+    std::optional<fs::path> relative = platform::ConfinedDirectory::relativePath(name);
+    if (!relative || (!directory && relative->empty())) {
+      skipOutside(name);
+      continue;
+    }
+    if (directory) {
+      if (!tree.createDirectories(*relative)) skipOutside(name);
+      continue;
+    }
+    if (!tree.createDirectories(relative->parent_path())) {
+      skipOutside(name);
+      continue;
+    }
+
+    if (!includeList.empty() && !listed(includeList, name)) {
+      std::cout << "Skip unzip file (not in include list)" << name << std::endl;
+      continue;
+    }
+    if (listed(excludeList, name)) {
+      std::cout << "Skip unzip file (in exclude list)" << name << std::endl;
+      continue;
+    }
+    std::cout << "Unzip file: " << name << ", size:" << entry->GetSize()
+              << ", to: " << std::quoted((destinationPath / name).string()) << std::endl;
+
+    std::istream* in = entry->GetDecompressionStream();
+    if (in == nullptr) continue;  // encrypted, or a version this reader cannot extract
+    StreamCloser closer(*entry);
+    if (isSymlink(*entry)) {
+      unpackSymlink(*entry, *in, *relative, tree, buffer);
+    } else {
+      unpackFile(*entry, *in, tree.root() / *relative, buffer);
+    }
+  }
+}

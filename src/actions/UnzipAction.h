@@ -1,0 +1,33 @@
+// UnzipAction: the "unzip" step, which unpacks a ZIP archive (usually the
+// update package itself, named "@update.zip") into a destination directory.
+//
+// The constructor reads the required strings "source" and "destination";
+// when either is missing or not a string it prints "Fail to parse Unzip
+// Action" (no line end) and the action stays invalid. The include and
+// exclude lists inherited from FilesActionInterface are exact entry names
+// here, not patterns. The source goes through the alias resolver only when
+// the action is performed; the destination is used as written.
+//
+// perform() logs one line per file entry. It never writes outside the
+// destination (such entries, and links that lead out, are skipped with a
+// line); every file is written beside its target and renamed over it only
+// when complete, with its CRC-32 and size checked. Failures are exceptions
+// that end the run: an unbound alias, an archive that cannot be opened, a
+// file-system error, or an entry whose data is corrupt (std::runtime_error
+// naming the entry). Entries unpacked before the failure stay in place.
+#pragma once
+
+#include <string>
+
+#include "actions/FilesActionInterface.h"
+
+class UnzipAction final : public FilesActionInterface {
+ public:
+  explicit UnzipAction(const rapidjson::Value& object);
+
+  void perform() override;
+
+ private:
+  std::string source;                // as written; resolved when performed
+  std::string destinationAsWritten;  // the base class keeps an alias-resolved copy, unused here
+};
