@@ -43,3 +43,14 @@ bool FilesActionInterface::parseFileList(const rapidjson::Value& object, const c
   out = std::move(collected);
   return true;
 }
+
+std::vector<SelectedFile> FilesActionInterface::selectFiles() const {
+  return FileSelection(includeValid ? &includeList : nullptr, excludeValid ? &excludeList : nullptr, recursive)
+      .select();
+}
+
+FilesActionInterface::FileList FilesActionInterface::getResultFileList() {
+  FileList result;
+  for (SelectedFile& entry : selectFiles()) result.emplace_back(std::move(entry.file), std::move(entry.suffix));
+  return result;
+}

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "actions/Action.h"
+#include "actions/FileSelection.h"
 
 class FilesActionInterface : public Action {
  public:
@@ -35,6 +36,10 @@ class FilesActionInterface : public Action {
   ~FilesActionInterface() = default;
   FilesActionInterface(const FilesActionInterface&) = default;
   FilesActionInterface& operator=(const FilesActionInterface&) = default;
+
+  // The same selection as getResultFileList(), with the log, keeping for
+  // each entry the path through which it was reached.
+  std::vector<SelectedFile> selectFiles() const;
 
   bool includeValid = false;
   std::vector<std::string> includeList;

@@ -5,8 +5,11 @@
 #include <string>
 
 #include "actions/ActionFields.h"
+#include "actions/CopyAction.h"
 #include "actions/DelayAction.h"
 #include "actions/ExecuteAction.h"
+#include "actions/RemoveAction.h"
+#include "actions/RenameAction.h"
 #include "actions/WaitAppFinishAction.h"
 
 namespace {
@@ -28,8 +31,11 @@ struct KindEntry {
 // Every kind of action, by its manifest "type". One line per kind.
 const KindEntry kKinds[] = {
     {"delay", make<DelayAction>},
+    {"copy", make<CopyAction>},
+    {"remove", make<RemoveAction>},
     {"execute", make<ExecuteAction>},
     {"wait_app_finish", make<WaitAppFinishAction>},
+    {"rename", make<RenameAction>},
 };
 
 Factory factoryFor(const std::string& type) {

@@ -1,0 +1,177 @@
+#include "actions/FileSelection.h"
+
+#include <iostream>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "actions/QuotedPath.h"
+#include "glob/glob.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kDirectMatch = -1;
+
+// Canonical form of each path met during one selection, computed on first
+// use. A failure is not remembered, so it is raised again where met.
+class CanonicalCache {
+ public:
+  const fs::path& of(const fs::path& path) {
+    auto found = _paths.find(path.native());
+    if (found != _paths.end()) return found->second;
+    // Node-based map: the reference stays valid while more paths are added.
+    return _paths.emplace(path.native(), fs::canonical(path)).first->second;
+  }
+
+ private:
+  std::unordered_map<std::string, fs::path> _paths;
+};
+
+struct Candidate {
+  fs::path reached;
+  fs::path suffix;
+  bool throughLink = false;
+  int origin = kDirectMatch;  // the expansion that appended it
+};
+
+// A directory opened up because it holds an excluded path.
+struct Expansion {
+  fs::path directory;  // canonical
+  fs::path suffix;     // for its entries
+  bool throughLink = false;
+  int parent = kDirectMatch;
+};
+
+// Canonical paths have no "." or ".." elements and no repeated or trailing
+// separators, so comparing their elements is comparing their text up to a
+// separator.
+bool isProperAncestor(const std::string& ancestor, const std::string& descendant) {
+  if (ancestor.size() >= descendant.size()) return false;
+  if (descendant.compare(0, ancestor.size(), ancestor) != 0) return false;
+  return ancestor.back() == '/' || descendant[ancestor.size()] == '/';
+}
+
+// True when `directory` was already opened up on the way to `origin`: a
+// symbolic link leads back to a directory being expanded, whose entries are
+// selected through it already. Expanding it again would never end.
+bool opensCycle(const std::vector<Expansion>& expansions, int origin, const fs::path& directory) {
+  for (int at = origin; at != kDirectMatch; at = expansions[at].parent) {
+    if (expansions[at].directory.native() == directory.native()) return true;
+  }
+  return false;
+}
+
+std::string entriesPattern(const fs::path& directory) {
+  std::string pattern = directory.string();
+  if (pattern.empty() || pattern.back() != '/') pattern += '/';
+  return pattern + "*";
+}
+
+void writePairLine(const fs::path& file, const fs::path& suffix) {
+  std::cout << "file=" << quotedPath(file) << ", suffix=" << quotedPath(suffix) << std::endl;
+}
+
+void writeHeading(const char* heading) {
+  std::cout << std::endl;
+  std::cout << heading << std::endl;
+}
+
+}  // namespace
+
+FileSelection::FileSelection(const std::vector<std::string>* include, const std::vector<std::string>* exclude,
+                             bool recursive)
+    : _include(include), _exclude(exclude), _recursive(recursive) {}
+
+std::vector<fs::path> FileSelection::expand(const std::vector<std::string>& patterns) const {
+  return _recursive ? glob::rglob(patterns) : glob::glob(patterns);
+}
+
+std::vector<SelectedFile> FileSelection::select() const {
+  CanonicalCache canonical;
+
+  std::vector<Candidate> candidates;
+  if (_include != nullptr) {
+    for (fs::path& path : expand(*_include)) candidates.push_back({std::move(path), {}, false, kDirectMatch});
+  }
+  std::vector<fs::path> exclusions;
+  if (_exclude != nullptr) exclusions = expand(*_exclude);
+
+  // Expansion passes. A candidate that does not hold an exclusion never will
+  // in a later pass, so each pass looks only at the candidates the previous
+  // one appended: every candidate is tested once against the exclusions.
+  std::vector<Expansion> expansions;
+  size_t fresh = 0;
+  while (fresh < candidates.size() && !exclusions.empty()) {
+    std::vector<size_t> holders;
+    for (size_t i = fresh; i < candidates.size(); ++i) {
+      for (const fs::path& exclusion : exclusions) {
+        const std::string& candidatePath = canonical.of(candidates[i].reached).native();
+        const std::string& excludedPath = canonical.of(exclusion).native();
+        if (candidatePath == excludedPath) continue;
+        if (isProperAncestor(candidatePath, excludedPath)) {
+          holders.push_back(i);
+          break;
+        }
+      }
+    }
+    if (holders.empty()) break;
+
+    std::vector<bool> replaced(candidates.size(), false);
+    std::vector<int> opened;
+    for (size_t i : holders) {
+      const Candidate& holder = candidates[i];
+      const fs::path& directory = canonical.of(holder.reached);
+      if (opensCycle(expansions, holder.origin, directory)) {
+        replaced[i] = true;
+        continue;
+      }
+      if (!fs::is_directory(directory)) continue;
+      replaced[i] = true;
+      bool viaLink = holder.throughLink || fs::is_symlink(fs::symlink_status(holder.reached));
+      expansions.push_back({directory, holder.suffix / directory.filename(), viaLink, holder.origin});
+      opened.push_back(static_cast<int>(expansions.size() - 1));
+    }
+
+    size_t kept = fresh;
+    for (size_t i = fresh; i < candidates.size(); ++i) {
+      if (replaced[i]) continue;
+      if (kept != i) candidates[kept] = std::move(candidates[i]);
+      ++kept;
+    }
+    candidates.resize(kept);
+    fresh = kept;
+
+    for (int index : opened) {
+      for (fs::path& entry : glob::rglob(entriesPattern(expansions[index].directory))) {
+        const Expansion& expansion = expansions[index];
+        candidates.push_back({std::move(entry), expansion.suffix, expansion.throughLink, index});
+      }
+    }
+  }
+
+  std::vector<fs::path> excluded;
+  std::unordered_set<std::string> excludedTexts;
+  for (const fs::path& exclusion : exclusions) {
+    excluded.push_back(canonical.of(exclusion));
+    excludedTexts.insert(excluded.back().native());
+  }
+  std::vector<SelectedFile> all;
+  all.reserve(candidates.size());
+  for (Candidate& candidate : candidates) {
+    const fs::path& file = canonical.of(candidate.reached);
+    all.push_back({file, std::move(candidate.suffix), std::move(candidate.reached), candidate.throughLink});
+  }
+  std::vector<SelectedFile> result;
+  for (const SelectedFile& entry : all) {
+    if (excludedTexts.count(entry.file.native()) == 0) result.push_back(entry);
+  }
+
+  writeHeading("Include list: ");
+  for (const SelectedFile& entry : all) writePairLine(entry.file, entry.suffix);
+  writeHeading("Exclude list: ");
+  for (const fs::path& path : excluded) std::cout << quotedPath(path) << std::endl;
+  writeHeading("Result list: ");
+  for (const SelectedFile& entry : result) writePairLine(entry.file, entry.suffix);
+  return result;
+}

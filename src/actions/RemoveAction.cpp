@@ -1,0 +1,26 @@
+#include "actions/RemoveAction.h"
+
+#include <iostream>
+
+#include "actions/QuotedPath.h"
+
+namespace fs = std::filesystem;
+
+RemoveAction::RemoveAction(const rapidjson::Value& object) : FilesActionInterface(object) { valid = includeValid; }
+
+void RemoveAction::perform() {
+  for (const SelectedFile& entry : selectFiles()) {
+    // Removing what lies behind an opened-up link would delete data outside
+    // the places the include list names.
+    if (entry.throughLink) continue;
+    // The path as reached is what gets removed: for a link that is the link
+    // itself, and a path whose link on the way is gone already leads nowhere
+    // instead of into the link's target. Otherwise it is the same file as
+    // the canonical one, which the line names.
+    const fs::file_status status = fs::symlink_status(entry.reached);
+    const bool named = fs::is_symlink(status) || !fs::exists(status);
+    const fs::path& shown = named ? fs::absolute(entry.reached) : entry.file;
+    std::cout << "Remove file or directory " << quotedPath(shown) << std::endl;
+    fs::remove_all(entry.reached);
+  }
+}

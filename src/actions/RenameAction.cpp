@@ -1,0 +1,20 @@
+#include "actions/RenameAction.h"
+
+#include <filesystem>
+#include <iostream>
+
+#include "actions/ActionFields.h"
+
+RenameAction::RenameAction(const rapidjson::Value& object) : Action(object) {
+  auto fromText = fields::readString(object, "from");
+  auto toText = fields::readString(object, "to");
+  if (!fromText || !toText) return;
+  from = *fromText;
+  to = *toText;
+  valid = true;
+}
+
+void RenameAction::perform() {
+  std::cout << "Rename " << from << " to " << to << std::endl;
+  std::filesystem::rename(from, to);
+}
