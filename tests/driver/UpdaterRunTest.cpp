@@ -436,3 +436,31 @@ TEST_F(UpdaterRun, ExecutedProgramsShareTheOutputInOrder) {
                        "\nPerform action: \nExecute program exit 3\nExecution program exit 3 result is 768\n");
   EXPECT_EQ(r.status, 0);
 }
+
+TEST_F(UpdaterRun, ExceptionWhilePerformingEndsTheRunAtThatAction) {
+  writeManifest(R"({"actions": [[{"type": "delay", "value": 0, "description": "first"},)"
+                R"( {"type": "unzip", "source": "@other.zip", "destination": "out", "description": "unpack"},)"
+                R"( {"type": "delay", "value": 0, "description": "never"}]]})");
+  ts::RunResult r = runPackage();
+  EXPECT_EQ(r.out, header() + "Field include does not found\nField exclude does not found\n" +
+                       "\nPerform action: first\nDo delay for 0ms\n" +
+                       "\nPerform action: unpack\nUnzip archive @other.zip to out\n" +
+                       "Update failed: Alias does not found\n");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_FALSE(fs::exists(dir / "out"));
+}
+
+TEST_F(UpdaterRun, PackageAliasReachesTheUnzipAction) {
+  ts::ZipBuilder()
+      .add("manifest.json", R"({"actions": [[{"type": "unzip", "source": "@update.zip", "destination": "out",)"
+                            R"( "include": ["bin/tool"], "exclude": []}]]})")
+      .addDirectory("bin")
+      .add("bin/tool", "#!/bin/sh\n", 8)
+      .write(package());
+  ts::RunResult r = run({"update.zip"});
+  EXPECT_EQ(r.out, ts::header("update.zip") + "\nPerform action: \nUnzip archive @update.zip to out\nOpen zip file " +
+                       package().string() + "\nEntries count 3\nSkip unzip file (not in include list)manifest.json\n" +
+                       "Unzip file: bin/tool, size:10, to: \"out/bin/tool\"\n");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(ts::readFile(dir / "out" / "bin" / "tool"), "#!/bin/sh\n");
+}

@@ -1,0 +1,74 @@
+// The example package maker: a folder becomes an archive with directory
+// entries, deflate file entries and the files' Unix modes, which the updater
+// reads back.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/Process.h"
+#include "support/TempDir.h"
+#include "zip/ZipArchive.h"
+#include "zip/ZipFile.h"
+
+namespace fs = std::filesystem;
+namespace ts = testing_support;
+
+namespace {
+
+const std::string kTool = UPDATER_BINARY_DIR "/examples/mkpackage";
+
+uint32_t modeOf(const fs::path& path) {
+  struct stat info {};
+  EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
+  return static_cast<uint32_t>(info.st_mode);
+}
+
+}  // namespace
+
+TEST(PackageTool, PacksTheFolderWithModes) {
+  ts::TempDir dir;
+  fs::path root = dir.mkdir("pkg");
+  dir.write("pkg/manifest.json", "{\"actions\": []}");
+  dir.write("pkg/bin/tool", "#!/bin/sh\necho tool\n");
+  dir.write("pkg/share/data.txt", std::string(100000, 'd'));
+  dir.mkdir("pkg/empty");
+  fs::permissions(root / "bin" / "tool", fs::perms(0750));
+  fs::permissions(root / "share", fs::perms(0700));
+
+  ts::RunResult made = ts::run(kTool, {(dir / "out.zip").string(), root.string()});
+  ASSERT_EQ(made.status, 0) << made.err;
+
+  auto archive = ZipFile::Open((dir / "out.zip").string());
+  std::vector<std::string> names;
+  for (size_t i = 0; i < archive->GetEntriesCount(); ++i)
+    names.push_back(archive->GetEntry(static_cast<int>(i))->GetFullName());
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"bin/", "bin/tool", "empty/", "manifest.json", "share/", "share/data.txt"}));
+
+  auto tool = archive->GetEntry("bin/tool");
+  ASSERT_TRUE(tool);
+  EXPECT_EQ(tool->GetCompressionMethod(), 8);
+  EXPECT_EQ(tool->GetAttributes() >> 16, modeOf(root / "bin" / "tool"));
+  EXPECT_EQ((tool->GetAttributes() >> 16) & 07777, 0750u);
+  auto share = archive->GetEntry("share/");
+  ASSERT_TRUE(share);
+  EXPECT_TRUE(share->IsDirectory());
+  EXPECT_EQ((share->GetAttributes() >> 16) & 07777, 0700u);
+
+  // An independent reader agrees on the content.
+  EXPECT_EQ(ts::run("/usr/bin/unzip", {"-p", (dir / "out.zip").string(), "share/data.txt"}).out,
+            std::string(100000, 'd'));
+  EXPECT_EQ(ts::run("/usr/bin/unzip", {"-t", (dir / "out.zip").string()}).status, 0);
+}
+
+TEST(PackageTool, RefusesBadUse) {
+  ts::TempDir dir;
+  EXPECT_EQ(ts::run(kTool, {}).status, 1);
+  ts::RunResult missing = ts::run(kTool, {(dir / "out.zip").string(), (dir / "nothing").string()});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.err.find("is not a directory"), std::string::npos) << missing.err;
+  EXPECT_FALSE(fs::exists(dir / "out.zip"));
+}
