@@ -200,7 +200,12 @@ void UnzipAction::perform() {
               << ", to: " << std::quoted((destinationPath / name).string()) << std::endl;
 
     std::istream* in = entry->GetDecompressionStream();
-    if (in == nullptr) continue;  // encrypted, or a version this reader cannot extract
+    if (in == nullptr) {
+      // Encrypted entries and newer formats are skipped; any other entry
+      // without data is damaged, and leaving it out must not pass for success.
+      if (entry->IsPasswordProtected() || !entry->CanExtract()) continue;
+      corrupt(name, "its data cannot be read");
+    }
     StreamCloser closer(*entry);
     if (isSymlink(*entry)) {
       unpackSymlink(*entry, *in, *relative, tree, buffer);
