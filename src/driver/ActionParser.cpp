@@ -10,6 +10,7 @@
 #include "actions/ExecuteAction.h"
 #include "actions/RemoveAction.h"
 #include "actions/RenameAction.h"
+#include "actions/UnzipAction.h"
 #include "actions/WaitAppFinishAction.h"
 
 namespace {
@@ -35,6 +36,7 @@ const KindEntry kKinds[] = {
     {"remove", make<RemoveAction>},
     {"execute", make<ExecuteAction>},
     {"wait_app_finish", make<WaitAppFinishAction>},
+    {"unzip", make<UnzipAction>},
     {"rename", make<RenameAction>},
 };
 
