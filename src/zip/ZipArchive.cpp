@@ -48,8 +48,12 @@ ZipArchive::Ptr ZipArchive::Create(std::istream* stream, bool takeOwnership) {
 ZipArchive::Ptr ZipArchive::Create(std::istream& stream) { return Create(&stream, false); }
 
 ZipArchive::~ZipArchive() {
-  // Entries held elsewhere must not keep streams over a closed file.
-  for (auto& entry : _entries) entry->CloseDecompressionStream();
+  // Entries held elsewhere keep their metadata but must neither keep streams
+  // over a closed file nor reach this archive again.
+  for (auto& entry : _entries) {
+    entry->CloseDecompressionStream();
+    entry->_archive = nullptr;
+  }
 }
 
 ZipArchiveEntry::Ptr ZipArchive::GetEntry(int index) {

@@ -160,6 +160,7 @@ std::istream::pos_type ZipArchiveEntry::SeekToCompressedData() {
 
 std::istream* ZipArchiveEntry::GetDecompressionStream() {
   if (!CanExtract() || _archiveStream != nullptr || _encryptionStream != nullptr) return nullptr;
+  if (_archive == nullptr || _archive->GetArchiveStream() == nullptr) return nullptr;
 
   const std::istream::pos_type dataPosition = SeekToCompressedData();
   if (dataPosition == std::istream::pos_type(-1)) return nullptr;

@@ -1,15 +1,13 @@
 // One entry of a ZIP archive's central directory: its normalised name, its
 // metadata, and on demand the stream of its uncompressed data.
 //
-// The entry refers to (does not own) its archive, which must outlive any use
-// of the entry's data. It owns every stream of its data chain (bounded
-// substream over the archive stream, decryption, decoder); the stream handed
-// out by GetDecompressionStream stays valid until CloseDecompressionStream or
-// the entry's destruction. Failure: GetDecompressionStream returns null when
-// the entry cannot be read (version needed above 63, a chain already open,
-// encrypted without password or with a wrong one, a missing local header);
-// damaged data ends the stream early. Nothing throws except allocation
-// failure. One thread at a time.
+// The entry refers to (does not own) its archive; once the archive is gone
+// the entry keeps its metadata but its data can no longer be read (null). It owns every stream of its data chain
+// (bounded substream over the archive stream, decryption, decoder); the stream handed out by GetDecompressionStream
+// stays valid until CloseDecompressionStream or the entry's destruction. Failure: GetDecompressionStream returns null
+// when the entry cannot be read (version needed above 63, a chain already open, encrypted without password or with a
+// wrong one, a missing local header); damaged data ends the stream early. Nothing throws except allocation failure. One
+// thread at a time.
 #pragma once
 
 #include <cstdint>

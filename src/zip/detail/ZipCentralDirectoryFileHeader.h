@@ -43,8 +43,8 @@ struct ZipCentralDirectoryFileHeader {
   std::string FileComment;
 
   // Reads one header at the stream's position. On success the stream stands
-  // after the comment (the extra area is not skipped over when a malformed
-  // field stopped its parsing early).
+  // after the comment, also when a malformed extra field stopped the parsing
+  // of the extra area early.
   bool Deserialize(std::istream& stream);
 };
 
