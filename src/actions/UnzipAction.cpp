@@ -160,7 +160,7 @@ void UnzipAction::perform() {
   std::shared_ptr<ZipArchive> archive = ZipFile::Open(archivePath);
 
   const fs::path destinationPath(destinationAsWritten);
-  if (!fs::exists(destination)) fs::create_directories(destination);
+  if (!fs::exists(destinationPath)) fs::create_directories(destinationPath);
   platform::ConfinedDirectory tree(destinationPath);
 
   const auto count = archive->GetEntriesCount();
