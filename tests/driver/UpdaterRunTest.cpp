@@ -81,6 +81,11 @@ TEST_F(UpdaterRun, RefusedCommandLinesStopBeforeTheHeader) {
       {{"-f", "update.zip", "1"}, "Unexpected argument: 1\n"},
       {{"-f", "update.zip", "-s", "0", "-"}, "Invalid argument: -\n"},
       {{"-s", "0", "-f"}, "few parameters for argument: -f\n"},
+      {{"a.zip", "-f", "b.zip"}, "Unexpected argument: a.zip\n"},
+      {{"", "a.zip"}, "Unexpected argument: \n"},
+      {{"-sfoo", "1", "-file"}, "few parameters for argument: -file\n"},
+      // A bad pair after good ones still fails the whole command line.
+      {{"-f", "update.zip", "-s", "1", "-q", "2"}, "Invalid argument: -q\n"},
       // No package path among the pairs.
       {{"-s", "1"}, "Arguments are required: -f "},
   };
