@@ -186,59 +186,77 @@ fs::path expand_tilde(fs::path path) {
   return fs::path(std::string(home) + path.string().substr(1));
 }
 
-// An entry of a directory listing: the path handed to callers, and the
-// entry it came from, whose file type the listing already knows.
+// What a listing keeps of one entry. Most listed paths are the listed
+// directory, or for a relative listing one fixed prefix, followed by the
+// entry's name; for those only the name is kept and the whole path is made
+// when it is asked for. A path that had to be resolved on its own is kept.
 struct listed_entry {
-  fs::path path;
-  fs::directory_entry entry;
+  std::string name;                  // file name of the listed path
+  std::optional<fs::path> resolved;  // the whole listed path, if not made from the name
+  bool link = false;                 // the entry is a symbolic link
+  std::optional<bool> directory;     // whether it is a directory (following links), if known
 };
 
-// Expresses the entries of one relative directory relative to the current
-// directory, as std::filesystem::relative(entry) does, without resolving
-// every entry from scratch. The directory is resolved once; an entry that is
-// not a symbolic link then resolves to that directory plus its own name. The
-// first plain entry and every symbolic link still go through relative(), so
-// a failure to resolve them ends the listing just as it would otherwise, and
-// the shortcut is used only once it agrees with relative().
+// Names the entries of one relative directory relative to the current
+// directory, as std::filesystem::relative(entry) does, without resolving every
+// entry from scratch. The directory is resolved once; an entry that is not a
+// symbolic link then resolves to that directory plus its own name. The first
+// plain entry and every symbolic link still go through relative(), so a
+// failure to resolve them ends the listing just as it would otherwise, and the
+// shortcut is used only once it has agreed with relative().
 class relative_namer {
  public:
   relative_namer(const fs::path& directory, const fs::path& canonical_directory)
       : _directory(directory), _resolved(canonical_directory) {}
 
-  fs::path name(const fs::directory_entry& entry) {
-    std::error_code ec;
-    if (entry.is_symlink(ec) || ec || _mode == mode::exact) {
-      return fs::relative(entry.path());
+  // Fills in `listed` for `entry`; `listed.name` holds the entry's own name.
+  void name(const fs::directory_entry& entry, listed_entry& listed) {
+    if (listed.link || _mode == mode::exact) {
+      keep(fs::relative(entry.path()), listed);
+      return;
     }
     if (_mode == mode::unknown) {
       fs::path exact = fs::relative(entry.path());
       choose_mode();
-      if (_mode != mode::exact && shortcut(entry.path().filename()) != exact) {
+      if (_mode == mode::below && path(listed.name) != exact) {
         _mode = mode::exact;
       }
-      return exact;
+      if (_mode == mode::exact) {
+        keep(std::move(exact), listed);
+      }
     }
-    return shortcut(entry.path().filename());
   }
 
+  // The listed path of an entry kept by name only.
+  fs::path path(const std::string& name) const { return _prefix.empty() ? fs::path(name) : _prefix / name; }
+  // The text every path kept by name begins with: the prefix, or the name.
+  const std::string& start(const std::string& name) const { return _prefix.empty() ? name : _prefix.native(); }
+
  private:
-  enum class mode { unknown, exact, below, lexical };
+  enum class mode { unknown, exact, below };
+
+  static void keep(fs::path path, listed_entry& listed) {
+    listed.name = path.filename().native();
+    listed.resolved = std::move(path);
+  }
 
   void choose_mode() {
     std::error_code ec;
     if (_resolved.empty()) {
       _resolved = fs::canonical(_directory, ec);
     }
+    fs::path cwd;
     if (!ec) {
-      _cwd = fs::weakly_canonical(fs::current_path(ec), ec);
+      cwd = fs::weakly_canonical(fs::current_path(ec), ec);
     }
     if (ec || _resolved.empty()) {
       _mode = mode::exact;
       return;
     }
-    _prefix = _resolved.lexically_relative(_cwd);
-    // Only when the directory is an ancestor of the current directory can an
-    // entry's name meet a component of the current directory; otherwise the
+    _prefix = _resolved.lexically_relative(cwd);
+    // When the directory is an ancestor of the current one, an entry's name
+    // may meet a component of the current directory and the relative path is
+    // not prefix + name; such listings resolve every entry. Otherwise the
     // relative path is the directory's own followed by the name.
     bool only_parents = true;
     for (const auto& element : _prefix) {
@@ -247,60 +265,90 @@ class relative_namer {
         break;
       }
     }
-    _mode = (only_parents && _prefix != ".") ? mode::lexical : mode::below;
     if (_prefix == ".") {
       _prefix.clear();
+      _mode = mode::below;
+    } else {
+      _mode = only_parents ? mode::exact : mode::below;
     }
-  }
-
-  fs::path shortcut(const fs::path& filename) const {
-    if (_mode == mode::lexical) {
-      return (_resolved / filename).lexically_relative(_cwd);
-    }
-    return _prefix.empty() ? filename : _prefix / filename;
   }
 
   fs::path _directory;
   fs::path _resolved;
-  fs::path _cwd;
   fs::path _prefix;
   mode _mode = mode::unknown;
 };
 
-// The listing of iter_directory, keeping each entry beside its path.
+// The listing of one directory, as iter_directory specifies it.
 // `canonical_directory` may be given when the caller knows the resolved
 // directory already; empty means unknown.
-std::vector<listed_entry> list_directory(const fs::path& dirname, bool dironly,
-                                         const fs::path& canonical_directory = {}) {
-  fs::path current = dirname;
-  if (current.empty()) {
-    current = fs::current_path();
-  }
-  std::vector<listed_entry> entries;
-  if (!fs::exists(current)) {
-    return entries;
-  }
-  const bool absolute = dirname.has_root_directory();
-  try {
-    relative_namer namer(current, canonical_directory);
-    const auto options =
-        fs::directory_options::follow_directory_symlink | fs::directory_options::skip_permission_denied;
-    for (const auto& entry : fs::directory_iterator(current, options)) {
-      if (dironly && !entry.is_directory()) {
-        continue;
-      }
-      entries.push_back({absolute ? entry.path() : namer.name(entry), entry});
+class directory_listing {
+ public:
+  directory_listing(const fs::path& dirname, bool dironly, const fs::path& canonical_directory = {})
+      : _current(dirname.empty() ? fs::current_path() : dirname),
+        _absolute(dirname.has_root_directory()),
+        _namer(_current, canonical_directory) {
+    if (!fs::exists(_current)) {
+      return;
     }
-  } catch (const std::exception&) {
-    // An unreadable directory or entry ends the listing with what it has.
+    try {
+      const auto options =
+          fs::directory_options::follow_directory_symlink | fs::directory_options::skip_permission_denied;
+      for (const auto& entry : fs::directory_iterator(_current, options)) {
+        if (dironly && !entry.is_directory()) {
+          continue;
+        }
+        listed_entry listed;
+        const std::string& full = entry.path().native();
+        listed.name = full.substr(full.rfind('/') + 1);
+        std::error_code ec;
+        listed.link = entry.is_symlink(ec) || ec;
+        if (dironly) {
+          listed.directory = true;
+        } else if (!listed.link) {
+          listed.directory = entry.is_directory();
+        }
+        if (!_absolute) {
+          _namer.name(entry, listed);
+        }
+        _entries.push_back(std::move(listed));
+      }
+    } catch (const std::exception&) {
+      // An unreadable directory or entry ends the listing with what it has.
+    }
   }
-  return entries;
-}
+
+  const std::vector<listed_entry>& entries() const { return _entries; }
+
+  // The path iter_directory gives for the entry.
+  fs::path path(const listed_entry& listed) const {
+    if (listed.resolved) {
+      return *listed.resolved;
+    }
+    return _absolute ? _current / listed.name : _namer.path(listed.name);
+  }
+
+  // Whether the text of that path begins with a dot.
+  bool hidden(const listed_entry& listed) const {
+    if (listed.resolved) {
+      return is_hidden(listed.resolved->native());
+    }
+    return is_hidden(_absolute ? _current.native() : _namer.start(listed.name));
+  }
+
+ private:
+  fs::path _current;
+  bool _absolute;
+  relative_namer _namer;
+  std::vector<listed_entry> _entries;
+};
 
 path_list iter_directory(const fs::path& dirname, bool dironly) {
+  const directory_listing listing(dirname, dironly);
   path_list paths;
-  for (auto& listed : list_directory(dirname, dironly)) {
-    paths.push_back(std::move(listed.path));
+  paths.reserve(listing.entries().size());
+  for (const auto& listed : listing.entries()) {
+    paths.push_back(listing.path(listed));
   }
   return paths;
 }
@@ -325,33 +373,36 @@ class tree_walker {
 
  private:
   void walk(const fs::path& dirname, const fs::path& resolved, path_list& out) {
+    const directory_listing listing(dirname, _dironly, resolved);
     if (!resolved.empty()) {
       _inside.push_back(resolved.native());
     }
-    for (const auto& listed : list_directory(dirname, _dironly, resolved)) {
-      if (is_hidden(listed.path.native())) {
+    for (const auto& listed : listing.entries()) {
+      if (listing.hidden(listed)) {
         continue;
       }
-      out.push_back(listed.path);
-      descend(listed, resolved, out);
+      out.push_back(listing.path(listed));
+      descend(listed, out.back(), resolved, out);
     }
     if (!resolved.empty()) {
       _inside.pop_back();
     }
   }
 
-  void descend(const listed_entry& listed, const fs::path& parent, path_list& out) {
+  // Walks below one listed entry. Anything but a directory would list
+  // nothing, so it is not opened; a status that cannot be read is left to the
+  // listing, which reports it.
+  void descend(const listed_entry& listed, fs::path path, const fs::path& parent, path_list& out) {
     std::error_code ec;
-    // Anything but a directory lists nothing; a status that cannot be read is
-    // left to the listing, which reports it.
-    if (!listed.entry.is_directory(ec) && !ec) {
+    const bool directory = listed.directory ? *listed.directory : fs::is_directory(path, ec);
+    if (!directory && !ec) {
       return;
     }
     fs::path resolved;
-    if (!ec && !parent.empty() && !listed.entry.is_symlink(ec) && !ec) {
-      resolved = parent / listed.entry.path().filename();
+    if (!listed.link && !parent.empty() && !ec) {
+      resolved = parent / listed.name;
     } else {
-      resolved = fs::canonical(listed.entry.path(), ec);
+      resolved = fs::canonical(path, ec);
       if (ec) {
         resolved.clear();
       }
@@ -363,7 +414,7 @@ class tree_walker {
         }
       }
     }
-    walk(listed.path, resolved, out);
+    walk(path, resolved, out);
   }
 
   bool _dironly;
@@ -372,16 +423,13 @@ class tree_walker {
 
 path_list rlistdir(const fs::path& dirname, bool dironly) { return tree_walker(dironly).walk(dirname); }
 
-// The names of one directory that match a component, bare file names.
+// The names of one directory that match a component, as bare file names.
 path_list matching_names(const fs::path& dirname, name_matcher& matcher, bool dironly) {
+  const directory_listing listing(dirname, dironly);
   path_list names;
-  for (const auto& listed : list_directory(dirname, dironly)) {
-    if (is_hidden(listed.path.native())) {
-      continue;
-    }
-    fs::path name = listed.path.filename();
-    if (matcher.matches(name.native())) {
-      names.push_back(std::move(name));
+  for (const auto& listed : listing.entries()) {
+    if (!listing.hidden(listed) && matcher.matches(listed.name)) {
+      names.emplace_back(listed.name);
     }
   }
   return names;

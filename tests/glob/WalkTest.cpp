@@ -1,0 +1,261 @@
+// The file-system steps on their own: directory listings, the tree walk,
+// symbolic links (including cycles and dangling ones) and the per-component
+// helpers, checked against a plain restatement of the listing rules.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "GlobTree.h"
+#include "glob/detail.h"
+#include "glob/glob.h"
+
+namespace {
+
+using namespace glob_testing;
+using Strings = std::vector<std::string>;
+namespace detail = glob::detail;
+
+// The listing rules written out the slow, obvious way: every entry of a
+// relative directory resolved on its own through std::filesystem::relative.
+path_list plain_iter_directory(const fs::path& dirname, bool dironly) {
+  const fs::path current = dirname.empty() ? fs::current_path() : dirname;
+  path_list out;
+  if (!fs::exists(current)) return out;
+  try {
+    const auto options =
+        fs::directory_options::follow_directory_symlink | fs::directory_options::skip_permission_denied;
+    for (const auto& entry : fs::directory_iterator(current, options)) {
+      if (dironly && !entry.is_directory()) continue;
+      out.push_back(dirname.has_root_directory() ? entry.path() : fs::relative(entry.path()));
+    }
+  } catch (const std::exception&) {
+  }
+  return out;
+}
+
+// For trees without cycles only.
+path_list plain_rlistdir(const fs::path& dirname, bool dironly) {
+  path_list out;
+  for (const auto& entry : plain_iter_directory(dirname, dironly)) {
+    if (!entry.string().empty() && entry.string()[0] == '.') continue;
+    out.push_back(entry);
+    for (auto& below : plain_rlistdir(entry, dironly)) out.push_back(below);
+  }
+  return out;
+}
+
+class Walk : public GlobTree {
+ protected:
+  void SetUp() override {
+    file("top.txt");
+    file(".dot");
+    file("c/c1.txt");
+    file("c/.hid");
+    file("c/deep/d.txt");
+    file("other/o.txt");
+    dir("d2/inner/most");
+  }
+};
+
+TEST_F(Walk, IterDirectoryOfTheCurrentDirectoryGivesBareNames) {
+  EXPECT_EQ(sorted(detail::iter_directory("", false)), (Strings{".dot", "c", "d2", "other", "top.txt"}));
+  EXPECT_EQ(sorted(detail::iter_directory("", true)), (Strings{"c", "d2", "other"}));
+  EXPECT_EQ(sorted(detail::iter_directory("c", false)), (Strings{"c/.hid", "c/c1.txt", "c/deep"}));
+  EXPECT_EQ(sorted(detail::iter_directory(root() / "c", true)), (Strings{(root() / "c/deep").string()}));
+}
+
+TEST_F(Walk, IterDirectoryOfMissingOrFileIsEmpty) {
+  EXPECT_TRUE(detail::iter_directory("missing", false).empty());
+  EXPECT_TRUE(detail::iter_directory("top.txt", false).empty());
+  EXPECT_TRUE(detail::iter_directory(root() / "top.txt", false).empty());
+}
+
+TEST_F(Walk, RelativeListingsAgreeWithResolvingEachEntry) {
+  // Everything below "w", so that climbing out of it stays inside the
+  // temporary directory, which holds nothing else.
+  file("w/top.txt");
+  file("w/c/c1.txt");
+  file("w/c/deep/d.txt");
+  file("w/other/o.txt");
+  dir("w/d2/inner/most");
+  link("w/lnk", "c");
+  link("w/abs", root() / "w/other");
+  link("w/c/up", "..");
+  link("w/c/upup", "../..");
+  link("w/c/sib", "../other/o.txt");
+  link("w/c/dangling", "nowhere");
+  link("w/d2/inner/most/far", root() / "w/c/deep");
+  const std::vector<fs::path> cwds = {root() / "w", root() / "w/c", root() / "w/d2/inner", root() / "w/d2/inner/most"};
+  const std::vector<std::string> dirnames = {"",     "c",           "lnk",          "abs",  "c/up",   "c/upup",
+                                             "..",   "c/../d2",     "../c",         "up",   "deep",   "most",
+                                             "./c",  "most/far",    "../../c/up/c", "../..", "c/./deep",
+                                             "../../lnk/deep",      "../inner/most"};
+  for (const auto& cwd : cwds) {
+    CurrentDir in(cwd);
+    for (const auto& dirname : dirnames) {
+      if (fs::weakly_canonical(dirname.empty() ? cwd : cwd / dirname) == root().parent_path()) continue;
+      for (bool dironly : {false, true}) {
+        EXPECT_EQ(texts(detail::iter_directory(dirname, dironly)), texts(plain_iter_directory(dirname, dironly)))
+            << "cwd " << cwd << ", dirname " << dirname << ", dironly " << dironly;
+      }
+    }
+  }
+}
+
+TEST_F(Walk, LinksAreListedUnderTheirTargetsRelativePath) {
+  link("lnk", "c");
+  link("c/up", "..");
+  EXPECT_EQ(sorted(detail::iter_directory("", true)), (Strings{"c", "c", "d2", "other"}));
+  EXPECT_EQ(sorted(detail::iter_directory("c", false)), (Strings{".", "c/.hid", "c/c1.txt", "c/deep"}));
+  // Under an absolute directory the link keeps its own name.
+  EXPECT_EQ(sorted(detail::iter_directory(root(), true)),
+            (Strings{(root() / "c").string(), (root() / "d2").string(), (root() / "lnk").string(),
+                     (root() / "other").string()}));
+  // So a relative pattern matches the target's name, not the link's.
+  EXPECT_TRUE(glob::glob("l*").empty());
+  EXPECT_EQ(sorted(glob::glob("c*")), (Strings{"c", "c"}));
+}
+
+TEST_F(Walk, RlistdirAgreesWithThePlainWalkOnTreesWithoutCycles) {
+  link("lnk", "c");
+  link("d2/inner/to_other", root() / "other");
+  link("d2/file_link", "../top.txt");
+  link("d2/dangling", "nowhere");
+  for (const fs::path& cwd : {root(), root() / "d2"}) {
+    CurrentDir in(cwd);
+    for (const std::string dirname : {"", "d2", "../d2", "c", "lnk", "inner", "../c"}) {
+      for (bool dironly : {false, true}) {
+        EXPECT_EQ(texts(detail::rlistdir(dirname, dironly)), texts(plain_rlistdir(dirname, dironly)))
+            << "cwd " << cwd << ", dirname " << dirname << ", dironly " << dironly;
+      }
+    }
+    for (bool dironly : {false, true}) {
+      EXPECT_EQ(texts(detail::rlistdir(root(), dironly)), texts(plain_rlistdir(root(), dironly)));
+    }
+  }
+}
+
+TEST_F(Walk, RlistdirSkipsHiddenTextOnly) {
+  EXPECT_EQ(sorted(detail::rlistdir("", false)),
+            (Strings{"c", "c/.hid", "c/c1.txt", "c/deep", "c/deep/d.txt", "d2", "d2/inner", "d2/inner/most", "other",
+                     "other/o.txt", "top.txt"}));
+  const std::string r = root().string();
+  EXPECT_EQ(sorted(detail::rlistdir(root() / "d2", false)), (Strings{r + "/d2/inner", r + "/d2/inner/most"}));
+  EXPECT_EQ(sorted(detail::rlistdir("c", true)), (Strings{"c/deep"}));
+  EXPECT_TRUE(detail::rlistdir("missing", false).empty());
+}
+
+TEST_F(Walk, LinkBackToAnAncestorIsListedButNotEntered) {
+  link("c/deep/back", "..");           // the walk's root below
+  link("c/deep/back2", root() / "c");  // an ancestor below the root
+  const auto relative = detail::rlistdir("", false);
+  // Relative listings name both links by their target, "c".
+  EXPECT_EQ(sorted(relative), (Strings{"c", "c", "c", "c/.hid", "c/c1.txt", "c/deep", "c/deep/d.txt", "d2", "d2/inner",
+                                       "d2/inner/most", "other", "other/o.txt", "top.txt"}));
+  const std::string r = root().string();
+  EXPECT_EQ(sorted(detail::rlistdir(root() / "c", false)),
+            (Strings{r + "/c/.hid", r + "/c/c1.txt", r + "/c/deep", r + "/c/deep/back", r + "/c/deep/back2",
+                     r + "/c/deep/d.txt"}));
+  EXPECT_EQ(sorted(glob::rglob(r + "/c/**/d.txt")), (Strings{r + "/c/deep/d.txt"}));
+}
+
+TEST_F(Walk, SameDirectoryReachedTwiceWithoutACycleIsWalkedTwice) {
+  link("d2/inner/c_again", root() / "c");
+  const std::string r = root().string();
+  const auto found = sorted(detail::rlistdir(root() / "d2", false));
+  EXPECT_EQ(found, (Strings{r + "/d2/inner", r + "/d2/inner/c_again", r + "/d2/inner/c_again/.hid",
+                            r + "/d2/inner/c_again/c1.txt", r + "/d2/inner/c_again/deep",
+                            r + "/d2/inner/c_again/deep/d.txt", r + "/d2/inner/most"}));
+}
+
+TEST_F(Walk, CycleThroughTwoLinksEnds) {
+  link("ring/a/to_b", root() / "ring/b");
+  link("ring/b/to_a", root() / "ring/a");
+  const std::string r = root().string() + "/ring";
+  EXPECT_EQ(sorted(detail::rlistdir(root() / "ring", false)),
+            (Strings{r + "/a", r + "/a/to_b", r + "/a/to_b/to_a", r + "/b", r + "/b/to_a", r + "/b/to_a/to_b"}));
+  EXPECT_EQ(sorted(glob::rglob("ring/**")), (Strings{"ring/a", "ring/a", "ring/a", "ring/b", "ring/b", "ring/b"}));
+}
+
+TEST_F(Walk, DanglingLinks) {
+  link("dangling", "nowhere");
+  // The link is listed but does not exist for a literal pattern.
+  EXPECT_EQ(sorted(glob::glob("d*")), (Strings{"d2", "dangling"}));
+  EXPECT_TRUE(glob::glob("dangling").empty());
+  EXPECT_TRUE(glob::glob("dangling/*").empty());
+  EXPECT_EQ(sorted(glob::rglob(root().string() + "/dan*")), (Strings{(root() / "dangling").string()}));
+  const auto all = sorted(glob::rglob("**"));
+  EXPECT_EQ(std::count(all.begin(), all.end(), "dangling"), 1);
+  EXPECT_EQ(all.size(), 12u);
+}
+
+TEST_F(Walk, SelfLoopingLinkStatusErrorLeavesTheLibrary) {
+  link("loop/self", "self");
+  // An absolute walk lists the link, then cannot read its status.
+  EXPECT_THROW(glob::rglob(root().string() + "/loop/**"), fs::filesystem_error);
+  EXPECT_THROW(glob::glob("loop/self"), fs::filesystem_error);
+  // A relative listing fails to resolve the link and ends there.
+  EXPECT_TRUE(glob::glob("loop/*").empty());
+  EXPECT_TRUE(detail::iter_directory("loop", false).empty());
+}
+
+TEST_F(Walk, UnreadableDirectoryIsEmpty) {
+  if (::geteuid() == 0) GTEST_SKIP() << "permissions do not apply to root";
+  file("locked/secret");
+  fs::permissions(root() / "locked", fs::perms::none);
+  EXPECT_TRUE(detail::iter_directory("locked", false).empty());
+  EXPECT_TRUE(glob::glob("locked/*").empty());
+  EXPECT_EQ(sorted(glob::rglob("locked/**")), Strings{});
+  fs::permissions(root() / "locked", fs::perms::owner_all);
+}
+
+TEST_F(Walk, ReadableButUnsearchableDirectoryEndsRelativeListings) {
+  if (::geteuid() == 0) GTEST_SKIP() << "permissions do not apply to root";
+  file("noexec/a");
+  fs::permissions(root() / "noexec", fs::perms::owner_read);
+  EXPECT_EQ(texts(detail::iter_directory("noexec", false)), texts(plain_iter_directory("noexec", false)));
+  EXPECT_EQ(texts(detail::iter_directory(root() / "noexec", false)), (Strings{(root() / "noexec/a").string()}));
+  fs::permissions(root() / "noexec", fs::perms::owner_all);
+}
+
+TEST_F(Walk, Glob0) {
+  EXPECT_EQ(texts(detail::glob0("c", "c1.txt", false)), (Strings{"c1.txt"}));
+  EXPECT_TRUE(detail::glob0("c", "nothing", false).empty());
+  EXPECT_EQ(detail::glob0("c", "", false), (path_list{fs::path()}));
+  EXPECT_TRUE(detail::glob0("top.txt", "", false).empty());
+}
+
+TEST_F(Walk, Glob1ReturnsBareMatchingNames) {
+  EXPECT_EQ(sorted(detail::glob1("c", "*", false)), (Strings{".hid", "c1.txt", "deep"}));
+  EXPECT_EQ(sorted(detail::glob1("c", "*", true)), (Strings{"deep"}));
+  EXPECT_EQ(sorted(detail::glob1("", "*", false)), (Strings{"c", "d2", "other", "top.txt"}));
+  EXPECT_EQ(sorted(detail::glob1("", ".*", false)), Strings{});
+  EXPECT_EQ(sorted(detail::glob1(root(), ".*", false)), (Strings{".dot"}));
+}
+
+TEST_F(Walk, Glob2IsTheWholeTree) {
+  EXPECT_EQ(texts(detail::glob2("c", "**", false)), texts(detail::rlistdir("c", false)));
+  EXPECT_EQ(texts(detail::glob2("", "**", true)), texts(detail::rlistdir("", true)));
+}
+
+TEST(GlobHelpers, IsHidden) {
+  EXPECT_TRUE(detail::is_hidden(".x"));
+  EXPECT_TRUE(detail::is_hidden("../x"));
+  EXPECT_FALSE(detail::is_hidden("x/.y"));
+  EXPECT_FALSE(detail::is_hidden(""));
+}
+
+TEST(GlobHelpers, ExpandTildeReplacesOnlyTheFirstCharacter) {
+  EnvVar home("HOME", std::string("/Users/u"));
+  EXPECT_EQ(detail::expand_tilde("~"), fs::path("/Users/u"));
+  EXPECT_EQ(detail::expand_tilde("~/Library/*"), fs::path("/Users/u/Library/*"));
+  EXPECT_EQ(detail::expand_tilde("~name/x"), fs::path("/Users/uname/x"));
+  EnvVar none("HOME", std::nullopt);
+  EXPECT_THROW(detail::expand_tilde("~"), std::invalid_argument);
+}
+
+}  // namespace
