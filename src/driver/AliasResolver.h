@@ -14,6 +14,10 @@ class AliasResolver {
  public:
   static AliasResolver& getInstance();
 
+  // The one instance is never copied: a copy would miss later bindings.
+  AliasResolver(const AliasResolver&) = delete;
+  AliasResolver& operator=(const AliasResolver&) = delete;
+
   // Binds `alias` to `path`, replacing an earlier binding. Nothing is checked.
   void addAlias(const std::string& alias, const std::string& path);
 
