@@ -1,0 +1,110 @@
+#!/usr/bin/env python3
+"""Checks the installation and the Debian package made from a build folder.
+
+install: `cmake --install BUILD --prefix TMP`, then TMP/bin/updater --version
+  must exit 0 and name the project version, TMP/bin/updater --help must exit 0,
+  and the manual page must be in TMP/share/man/man1/, render without warnings
+  and carry the project version.
+package: `cpack -G DEB` with the build's configuration into a temporary folder;
+  the .deb must hold usr/bin/updater and the manual page, and declare the
+  project version.
+
+Exit status 0 when every check passed, 1 otherwise.
+"""
+
+import argparse
+import glob
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+
+def run(command, **kwargs):
+    return subprocess.run(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, text=True, timeout=600, **kwargs)
+
+
+def check_install(args, scratch):
+    problems = []
+    prefix = os.path.join(scratch, "prefix")
+    result = run([args.cmake, "--install", args.build, "--prefix", prefix])
+    if result.returncode != 0:
+        return [f"cmake --install failed ({result.returncode}):\n{result.stdout}{result.stderr}"]
+
+    updater = os.path.join(prefix, "bin", "updater")
+    if not os.access(updater, os.X_OK):
+        return [f"{updater} is missing or not executable"]
+    # Run outside the build tree, from a folder with no file named like the flags.
+    version = run([updater, "--version"], cwd=scratch)
+    if version.returncode != 0 or args.version not in version.stdout:
+        problems.append(f"--version: status {version.returncode}, output {version.stdout!r}; "
+                        f"expected status 0 and {args.version!r} in the output")
+    usage = run([updater, "--help"], cwd=scratch)
+    if usage.returncode != 0 or "-f" not in usage.stdout or "-s" not in usage.stdout:
+        problems.append(f"--help: status {usage.returncode}, output {usage.stdout!r}; "
+                        "expected status 0 and a usage naming -f and -s")
+
+    manpage = os.path.join(prefix, "share", "man", "man1", "updater.1")
+    if not os.path.isfile(manpage):
+        problems.append(f"{manpage} is missing")
+    else:
+        with open(manpage, encoding="utf-8") as f:
+            first = f.readline()
+        if f'"updater {args.version}"' not in first:
+            problems.append(f"manual page title line does not carry version {args.version}: {first!r}")
+        if shutil.which("groff"):
+            lint = run(["groff", "-man", "-Tutf8", "-ww", "-z", manpage])
+            if lint.returncode != 0 or lint.stderr:
+                problems.append(f"manual page does not render cleanly:\n{lint.stderr}")
+    for doc in ("manifest.md", "manifest.schema.json"):
+        if not os.path.isfile(os.path.join(prefix, "share", "doc", "updater", doc)):
+            problems.append(f"share/doc/updater/{doc} is missing")
+    return problems
+
+
+def check_package(args, scratch):
+    config = os.path.join(args.build, "CPackConfig.cmake")
+    if not os.path.isfile(config):
+        return [f"{config} is missing: the build does not configure CPack"]
+    out = os.path.join(scratch, "package")
+    result = run([args.cpack, "-G", "DEB", "--config", config, "-B", out])
+    if result.returncode != 0:
+        return [f"cpack -G DEB failed ({result.returncode}):\n{result.stdout}{result.stderr}"]
+    debs = glob.glob(os.path.join(out, "*.deb"))
+    if len(debs) != 1:
+        return [f"expected one .deb in {out}, found {debs}"]
+    problems = []
+    contents = run(["dpkg-deb", "--contents", debs[0]]).stdout
+    for path in ("./usr/bin/updater", "./usr/share/man/man1/updater.1"):
+        if path not in contents:
+            problems.append(f"{os.path.basename(debs[0])} lacks {path}")
+    version = run(["dpkg-deb", "--field", debs[0], "Version"]).stdout.strip()
+    if version != args.version:
+        problems.append(f"package version {version!r}, expected {args.version!r}")
+    return problems
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("check", choices=["install", "package"])
+    parser.add_argument("--build", required=True, help="the configured and built build folder")
+    parser.add_argument("--version", required=True, help="the project version")
+    parser.add_argument("--cmake", default="cmake")
+    parser.add_argument("--cpack", default="cpack")
+    args = parser.parse_args()
+
+    scratch = tempfile.mkdtemp(prefix=f"updater-{args.check}-")
+    try:
+        problems = (check_install if args.check == "install" else check_package)(args, scratch)
+    finally:
+        shutil.rmtree(scratch, ignore_errors=True)
+    for problem in problems:
+        print(problem)
+    print(f"{args.check}: {'FAILED' if problems else 'ok'}")
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
