@@ -13,14 +13,14 @@ endif()
 
 set(docs_tests ${CMAKE_CURRENT_SOURCE_DIR}/docs)
 
-# The schema accepts every example manifest and every manifest in the manual,
-# and rejects each broken manifest under tests/docs/broken/.
+# The schema accepts every example manifest and every manifest in the manual
+# and the README, and rejects each broken manifest under tests/docs/broken/.
 add_test(NAME docs.schema
          COMMAND ${Python3_EXECUTABLE} ${docs_tests}/check_schema.py
                  --schema ${CMAKE_SOURCE_DIR}/docs/manifest.schema.json
                  --examples ${CMAKE_SOURCE_DIR}/examples
                  --broken ${docs_tests}/broken
-                 --doc ${CMAKE_SOURCE_DIR}/docs/manifest.md)
+                 --doc ${CMAKE_SOURCE_DIR}/docs/manifest.md --doc ${CMAKE_SOURCE_DIR}/README.md)
 
 # Every example with an expected-output.txt, run through the real executable
 # on the package the build packed from it.

@@ -3,9 +3,9 @@
 
   * the schema itself must be a valid JSON Schema (draft-07);
   * every examples/*/package/manifest.json must be accepted;
-  * every ```json block of docs/manifest.md must be accepted: a block with an
-    "actions" member as a whole manifest, a block with a "type" member as one
-    action;
+  * every ```json block of the documents (docs/manifest.md, README.md) must be
+    accepted: a block with an "actions" member as a whole manifest, a block
+    with a "type" member as one action;
   * every file in the folder of broken manifests must be rejected.
 
 Exit status 0 when all of that holds, 1 otherwise (each problem is printed).
@@ -30,7 +30,7 @@ def doc_blocks(markdown_path):
     """Yields (line number, parsed value) for every ```json block of the document."""
     with open(markdown_path, encoding="utf-8") as f:
         text = f.read()
-    for match in re.finditer(r"^```json\n(.*?)^```", text, re.S | re.M):
+    for match in re.finditer(r"^[ \t]*```json\n(.*?)^[ \t]*```", text, re.S | re.M):
         line = text.count("\n", 0, match.start()) + 1
         yield line, json.loads(match.group(1))
 
@@ -40,7 +40,7 @@ def main():
     parser.add_argument("--schema", required=True)
     parser.add_argument("--examples", required=True, help="the examples/ folder")
     parser.add_argument("--broken", required=True, help="folder of manifests the schema must reject")
-    parser.add_argument("--doc", required=True, help="docs/manifest.md")
+    parser.add_argument("--doc", required=True, action="append", help="a Markdown document (repeatable)")
     args = parser.parse_args()
 
     schema = load(args.schema)
@@ -60,14 +60,17 @@ def main():
             problems.append(f"{path}: rejected: {error.message} at {list(error.absolute_path)}")
         accepted += not errors
 
-    blocks = list(doc_blocks(args.doc))
-    if not blocks:
-        problems.append(f"no json block found in {args.doc}")
-    for line, value in blocks:
+    blocks = []
+    for doc in args.doc:
+        found = [(doc, line, value) for line, value in doc_blocks(doc)]
+        if not found:
+            problems.append(f"no json block found in {doc}")
+        blocks += found
+    for doc, line, value in blocks:
         validator = manifest if isinstance(value, dict) and "actions" in value else action
         errors = list(validator.iter_errors(value))
         for error in errors:
-            problems.append(f"{args.doc}:{line}: rejected: {error.message} at {list(error.absolute_path)}")
+            problems.append(f"{doc}:{line}: rejected: {error.message} at {list(error.absolute_path)}")
         accepted += not errors
 
     broken = sorted(glob.glob(os.path.join(args.broken, "*.json")))
