@@ -2,7 +2,13 @@
 // walk over the file system that applies them.
 #include "glob/glob.h"
 
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cassert>
+#include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <functional>
 #include <map>
@@ -11,6 +17,7 @@
 #include <regex>
 #include <stdexcept>
 #include <system_error>
+#include <unordered_map>
 #include <utility>
 
 #include "glob/detail.h"
@@ -197,33 +204,179 @@ struct listed_entry {
   std::optional<bool> directory;     // whether it is a directory (following links), if known
 };
 
+// What reading a directory gives before any rule is applied: each entry's
+// name and what the read already tells of its type.
+struct raw_entry {
+  std::string name;
+  bool link = false;              // a symbolic link, or unknown whether it is one
+  std::optional<bool> directory;  // for entries that are not links, when the read knows
+};
+
+struct raw_listing {
+  std::vector<raw_entry> entries;  // in the order the operating system gives them
+  bool complete = true;            // false: an error ended the read early
+};
+
+// Reads one directory, as std::filesystem::directory_iterator with
+// skip_permission_denied would list it: no "." or "..", a directory that
+// cannot be opened for lack of permission reads as empty, and any other error
+// ends the read with what it has. It reads the directory through the POSIX
+// calls that iterator uses, without building a path for every entry.
+raw_listing read_directory(const fs::path& directory) {
+  raw_listing raw;
+  const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(directory.c_str()), &::closedir);
+  if (!dir) {
+    raw.complete = errno == EACCES;
+    return raw;
+  }
+  for (;;) {
+    errno = 0;
+    const dirent* found = ::readdir(dir.get());
+    if (found == nullptr) {
+      raw.complete = errno == 0;
+      return raw;
+    }
+    const char* name = found->d_name;
+    if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) {
+      continue;
+    }
+    raw_entry read;
+    read.name = name;
+    switch (found->d_type) {
+      case DT_LNK:
+        read.link = true;
+        break;
+      case DT_DIR:
+        read.directory = true;
+        break;
+      case DT_UNKNOWN: {
+        // The file system does not say: ask, without following a link.
+        struct stat status {};
+        if (::lstat((directory / read.name).c_str(), &status) != 0 || S_ISLNK(status.st_mode)) {
+          read.link = true;
+        } else {
+          read.directory = S_ISDIR(status.st_mode);
+        }
+        break;
+      }
+      default:
+        read.directory = false;
+        break;
+    }
+    raw.entries.push_back(std::move(read));
+  }
+}
+
+// The directories read during one expansion, by path text. A pattern such as
+// dir/**/*.h lists every directory twice, once to find the directories below
+// and once to match the names in each; the second listing reuses the first
+// read. Only complete reads are kept. The current directory does not change
+// during an expansion, so it is resolved once, and so is every directory.
+class listing_cache {
+ public:
+  // The current directory resolved, read once per expansion; empty when it
+  // cannot be resolved.
+  const fs::path& resolved_cwd() {
+    if (!_cwd_read) {
+      std::error_code ec;
+      _cwd = fs::weakly_canonical(fs::current_path(ec), ec);
+      if (ec) {
+        _cwd.clear();
+      }
+      _cwd_read = true;
+    }
+    return _cwd;
+  }
+
+  // Resolved directories by path text, as far as they are known.
+  void remember(const fs::path& directory, const fs::path& resolved) {
+    if (!resolved.empty()) {
+      _resolved.emplace(directory.native(), resolved);
+    }
+  }
+  fs::path resolved(const fs::path& directory) const {
+    const auto found = _resolved.find(directory.native());
+    return found == _resolved.end() ? fs::path() : found->second;
+  }
+
+  std::shared_ptr<const raw_listing> read(const fs::path& directory) {
+    const auto found = _listings.find(directory.native());
+    if (found != _listings.end()) {
+      return found->second;
+    }
+    auto raw = std::make_shared<const raw_listing>(read_directory(directory));
+    if (raw->complete) {
+      _listings.emplace(directory.native(), raw);
+    }
+    return raw;
+  }
+
+ private:
+  std::unordered_map<std::string, std::shared_ptr<const raw_listing>> _listings;
+  std::unordered_map<std::string, fs::path> _resolved;
+  fs::path _cwd;
+  bool _cwd_read = false;
+};
+
+// The cache of the expansion running on this thread, if any.
+thread_local listing_cache* active_listing_cache = nullptr;
+
+// Gives the expansions begun while it lives one cache, and drops it at the
+// end, so that nothing read is kept from one call to the next.
+class expansion_scope {
+ public:
+  expansion_scope() : _owner(active_listing_cache == nullptr) {
+    if (_owner) {
+      active_listing_cache = &_cache;
+    }
+  }
+  ~expansion_scope() {
+    if (_owner) {
+      active_listing_cache = nullptr;
+    }
+  }
+  expansion_scope(const expansion_scope&) = delete;
+  expansion_scope& operator=(const expansion_scope&) = delete;
+
+ private:
+  bool _owner;
+  listing_cache _cache;
+};
+
+std::shared_ptr<const raw_listing> read_listing(const fs::path& directory) {
+  if (active_listing_cache != nullptr) {
+    return active_listing_cache->read(directory);
+  }
+  return std::make_shared<const raw_listing>(read_directory(directory));
+}
+
 // Names the entries of one relative directory relative to the current
 // directory, as std::filesystem::relative(entry) does, without resolving every
-// entry from scratch. The directory is resolved once; an entry that is not a
-// symbolic link then resolves to that directory plus its own name. The first
-// plain entry and every symbolic link still go through relative(), so a
-// failure to resolve them ends the listing just as it would otherwise, and the
-// shortcut is used only once it has agreed with relative().
+// entry from scratch. The directory and the current directory are resolved
+// once; an entry that is not a symbolic link then resolves to the directory
+// plus its own name. Symbolic links, very long paths and listings where the
+// shortcut would not hold still go through relative(). The first entry's
+// status is read as relative() would read it, so that a directory whose
+// entries cannot be examined ends its listing just as it would otherwise.
 class relative_namer {
  public:
   relative_namer(const fs::path& directory, const fs::path& canonical_directory)
       : _directory(directory), _resolved(canonical_directory) {}
 
-  // Fills in `listed` for `entry`; `listed.name` holds the entry's own name.
-  void name(const fs::directory_entry& entry, listed_entry& listed) {
-    if (listed.link || _mode == mode::exact) {
-      keep(fs::relative(entry.path()), listed);
+  // Fills in `listed`, an entry of the directory whose `name` holds its own
+  // name.
+  void name(listed_entry& listed) {
+    const fs::path entry = _directory / listed.name;
+    if (_mode == mode::unknown) {
+      choose_mode();
+    }
+    if (listed.link || _mode == mode::exact || too_long(listed.name)) {
+      keep(fs::relative(entry), listed);
       return;
     }
-    if (_mode == mode::unknown) {
-      fs::path exact = fs::relative(entry.path());
-      choose_mode();
-      if (_mode == mode::below && path(listed.name) != exact) {
-        _mode = mode::exact;
-      }
-      if (_mode == mode::exact) {
-        keep(std::move(exact), listed);
-      }
+    if (!_examined) {
+      (void)fs::status(entry);
+      _examined = true;
     }
   }
 
@@ -240,17 +393,34 @@ class relative_namer {
     listed.resolved = std::move(path);
   }
 
+  // Paths near the system's limit may fail to resolve one by one.
+  bool too_long(const std::string& name) const {
+    const std::size_t longest = std::max(_directory.native().size(), _resolved.native().size());
+    return longest + name.size() + 2 >= PATH_MAX;
+  }
+
   void choose_mode() {
+    _mode = mode::exact;
     std::error_code ec;
+    if (_resolved.empty() && active_listing_cache != nullptr) {
+      _resolved = active_listing_cache->resolved(_directory);
+    }
     if (_resolved.empty()) {
       _resolved = fs::canonical(_directory, ec);
+      if (ec) {
+        return;
+      }
+      if (active_listing_cache != nullptr) {
+        active_listing_cache->remember(_directory, _resolved);
+      }
     }
     fs::path cwd;
-    if (!ec) {
+    if (active_listing_cache != nullptr) {
+      cwd = active_listing_cache->resolved_cwd();
+    } else {
       cwd = fs::weakly_canonical(fs::current_path(ec), ec);
     }
-    if (ec || _resolved.empty()) {
-      _mode = mode::exact;
+    if (ec || cwd.empty() || _resolved.empty()) {
       return;
     }
     _prefix = _resolved.lexically_relative(cwd);
@@ -268,8 +438,8 @@ class relative_namer {
     if (_prefix == ".") {
       _prefix.clear();
       _mode = mode::below;
-    } else {
-      _mode = only_parents ? mode::exact : mode::below;
+    } else if (!only_parents) {
+      _mode = mode::below;
     }
   }
 
@@ -277,6 +447,7 @@ class relative_namer {
   fs::path _resolved;
   fs::path _prefix;
   mode _mode = mode::unknown;
+  bool _examined = false;
 };
 
 // The listing of one directory, as iter_directory specifies it.
@@ -291,30 +462,26 @@ class directory_listing {
     if (!fs::exists(_current)) {
       return;
     }
+    const auto raw = read_listing(_current);
+    _entries.reserve(raw->entries.size());
     try {
-      const auto options =
-          fs::directory_options::follow_directory_symlink | fs::directory_options::skip_permission_denied;
-      for (const auto& entry : fs::directory_iterator(_current, options)) {
-        if (dironly && !entry.is_directory()) {
+      for (const auto& read : raw->entries) {
+        // Types the read could not tell are asked for here, with the same
+        // failures as the listing's own entry would give.
+        if (dironly && !(read.directory ? *read.directory : fs::is_directory(_current / read.name))) {
           continue;
         }
         listed_entry listed;
-        const std::string& full = entry.path().native();
-        listed.name = full.substr(full.rfind('/') + 1);
-        std::error_code ec;
-        listed.link = entry.is_symlink(ec) || ec;
-        if (dironly) {
-          listed.directory = true;
-        } else if (!listed.link) {
-          listed.directory = entry.is_directory();
-        }
+        listed.name = read.name;
+        listed.link = read.link;
+        listed.directory = dironly ? std::optional<bool>(true) : read.directory;
         if (!_absolute) {
-          _namer.name(entry, listed);
+          _namer.name(listed);
         }
         _entries.push_back(std::move(listed));
       }
     } catch (const std::exception&) {
-      // An unreadable directory or entry ends the listing with what it has.
+      // An entry that cannot be resolved ends the listing with what it has.
     }
   }
 
@@ -373,6 +540,9 @@ class tree_walker {
 
  private:
   void walk(const fs::path& dirname, const fs::path& resolved, path_list& out) {
+    if (active_listing_cache != nullptr && !dirname.empty()) {
+      active_listing_cache->remember(dirname, resolved);
+    }
     const directory_listing listing(dirname, _dironly, resolved);
     if (!resolved.empty()) {
       _inside.push_back(resolved.native());
@@ -537,10 +707,12 @@ path_list expand(const fs::path& pathname, bool recursive, bool dironly) { retur
 }  // namespace
 
 std::vector<std::filesystem::path> glob(const std::string& pathname) {
+  const expansion_scope scope;
   return glob(std::filesystem::path(pathname), false, false);
 }
 
 std::vector<std::filesystem::path> rglob(const std::string& pathname) {
+  const expansion_scope scope;
   return glob(std::filesystem::path(pathname), true, false);
 }
 
