@@ -7,13 +7,13 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <iomanip>
 #include <iostream>
 #include <stdexcept>
 #include <system_error>
 #include <vector>
 
 #include "actions/ActionFields.h"
+#include "actions/QuotedPath.h"
 #include "driver/AliasResolver.h"
 #include "platform/AtomicFile.h"
 #include "platform/ConfinedDirectory.h"
@@ -197,7 +197,7 @@ void UnzipAction::perform() {
       continue;
     }
     std::cout << "Unzip file: " << name << ", size:" << entry->GetSize()
-              << ", to: " << std::quoted((destinationPath / name).string()) << std::endl;
+              << ", to: " << quotedPath(destinationPath / name) << std::endl;
 
     std::istream* in = entry->GetDecompressionStream();
     if (in == nullptr) {

@@ -8,12 +8,15 @@
 // here, not patterns. The source goes through the alias resolver only when
 // the action is performed; the destination is used as written.
 //
-// perform() logs one line per file entry. It never writes outside the
-// destination (such entries, and links that lead out, are skipped with a
-// line); every file is written beside its target and renamed over it only
-// when complete, with its CRC-32 and size checked. Failures are exceptions
-// that end the run: an unbound alias, an archive that cannot be opened, a
-// file-system error, or an entry whose data is corrupt (std::runtime_error
+// perform() logs one line per file entry and creates directory entries
+// silently. It never writes outside the destination: names that climb out,
+// and paths or link entries that lead out through symbolic links, are
+// skipped with a line. Every file is written beside its target and renamed
+// over it only when complete, with its size and CRC-32 checked; a file
+// stored without permission bits gets those of a new file. Encrypted entries
+// are listed and skipped. Failures are exceptions that end the run: an
+// unbound alias, an archive that cannot be opened or is no ZIP archive, a
+// file-system error, or an entry whose data is damaged (std::runtime_error
 // naming the entry). Entries unpacked before the failure stay in place.
 #pragma once
 
