@@ -67,21 +67,6 @@ TEST(QuotedPath, WritesPathsAsStdQuotedDoes) {
   EXPECT_EQ(quotedPath("/a/say \"hi\"/b\\c"), "\"/a/say \\\"hi\\\"/b\\\\c\"");
 }
 
-TEST(FileSelection, WorkedExampleOpensBundleLevelByLevel) {
-  TempDir dir;
-  dir.write("app/Tool.app/Contents/data.db", "db");
-  dir.write("app/Tool.app/Contents/Info.plist", "plist");
-  dir.write("app/Tool.app/Contents/MacOS/tool", "bin");
-  const fs::path contents = dir / "app/Tool.app/Contents";
-
-  Selection s = selectWith(action(json(dir / "app/Tool.app"), json(contents / "data.db")));
-
-  const Pairs included = entriesOf(contents, "Tool.app/Contents");
-  const Pairs result = entriesOf(contents, "Tool.app/Contents", {"data.db"});
-  EXPECT_EQ(s.log, selectionLog(included, {contents / "data.db"}, result));
-  EXPECT_EQ(asPairs(s.pairs), result);
-}
-
 TEST(FileSelection, ExclusionTwoLevelsDownKeepsSiblingsWhole) {
   TempDir dir;
   dir.write("top/a.txt", "a");
@@ -142,30 +127,6 @@ TEST(FileSelection, EmptyIncludeWritesHeadingsOnly) {
   Selection s = selectWith(action("[]", "[]"));
   EXPECT_EQ(s.log, "\nInclude list: \n\nExclude list: \n\nResult list: \n");
   EXPECT_TRUE(s.pairs.empty());
-}
-
-TEST(FileSelection, PatternMatchingNothingContributesNothing) {
-  TempDir dir;
-  const fs::path f = dir.write("f.txt", "f");
-
-  Selection s = selectWith(action(jsonList({dir / "*.none", f}), json(dir / "missing")));
-
-  EXPECT_EQ(s.log, selectionLog({{f, ""}}, {}, {{f, ""}}));
-}
-
-TEST(FileSelection, WildcardsSelectInListingOrder) {
-  TempDir dir;
-  dir.write("x/a.txt", "a");
-  dir.write("x/b.txt", "b");
-  dir.write("x/c.log", "c");
-
-  Selection s = selectWith(action(json(dir / "x/*.txt"), "[]"));
-
-  Pairs expected;
-  for (const std::string& name : listing(dir / "x")) {
-    if (fs::path(name).extension() == ".txt") expected.emplace_back(dir / "x" / name, "");
-  }
-  EXPECT_EQ(asPairs(s.pairs), expected);
 }
 
 TEST(FileSelection, RecursiveFlagAlsoExpandsExclusionsRecursively) {
@@ -274,33 +235,6 @@ TEST(FileSelection, DanglingEntryOfOpenedDirectoryThrowsBeforeAnyLog) {
   action_testing::CapturedOutput capture;
   EXPECT_THROW(probe.getResultFileList(), fs::filesystem_error);
   EXPECT_EQ(capture.text(), "");
-}
-
-TEST(FileSelection, SelectionIsComputedAfreshOnEachCall) {
-  TempDir dir;
-  const fs::path a = dir.write("d/a", "a");
-  SelectionProbe probe = makeProbe(action(json(dir / "d/*"), "[]"));
-  action_testing::CapturedOutput capture;
-  EXPECT_EQ(asPairs(probe.getResultFileList()), (Pairs{{a, ""}}));
-  fs::remove(a);
-  EXPECT_TRUE(probe.getResultFileList().empty());
-}
-
-TEST(FileSelection, RelativePatternsFollowTheWorkingDirectory) {
-  TempDir dir;
-  dir.write("rel/keep", "k");
-  const fs::path other = dir.write("rel/other", "o");
-  const fs::path before = fs::current_path();
-  fs::current_path(dir.path());
-  Selection s;
-  try {
-    s = selectWith(action("\"rel\"", "\"rel/keep\""));
-  } catch (...) {
-    fs::current_path(before);
-    throw;
-  }
-  fs::current_path(before);
-  EXPECT_EQ(asPairs(s.pairs), (Pairs{{other, "rel"}}));
 }
 
 TEST(FileActionFields, BothListMessagesForOneAction) {
