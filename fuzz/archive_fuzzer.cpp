@@ -7,8 +7,9 @@
 // for encrypted entries, with one. Besides crashes, leaks and undefined
 // behaviour it checks the properties the reader promises whatever the bytes:
 // normalised names, the directory rule, lookup by name, refusals (version
-// above 63, encrypted without a password, a second open chain) and that a
-// reopened chain yields the same bytes again.
+// above 63, encrypted without a password, a second open chain), that a
+// reopened chain yields the same bytes again, and that two chains read
+// alternately yield what each yields alone.
 #include <unistd.h>
 
 #include <cstdint>
@@ -93,16 +94,22 @@ void checkMetadata(ZipArchive& archive, ZipArchiveEntry& entry) {
 // of MB resident, beyond the fuzzer's memory limit. Such entries are not read.
 constexpr uint32_t kMaxLzmaDeclaredSize = 64u << 20;
 
+// What one chain of an entry delivered.
+struct EntryRead {
+  bool opened = false;
+  ReadResult result;
+};
+
 // Reads the entry's data with the password currently set, checking the
 // refusals and that a second chain after closing gives the same bytes.
-void checkData(ZipArchiveEntry& entry) {
-  if (entry.GetCompressionMethod() == 14 && entry.GetSize() > kMaxLzmaDeclaredSize) return;
+EntryRead checkData(ZipArchiveEntry& entry) {
+  if (entry.GetCompressionMethod() == 14 && entry.GetSize() > kMaxLzmaDeclaredSize) return {};
   std::istream* stream = entry.GetDecompressionStream();
   if (!entry.CanExtract()) FUZZ_CHECK(stream == nullptr);
   if (entry.IsPasswordProtected() && entry.GetPassword().empty()) FUZZ_CHECK(stream == nullptr);
   if (stream == nullptr) {
     FUZZ_CHECK(!entry.IsDecompressionStreamOpened());
-    return;
+    return {};
   }
   // One chain per entry at a time.
   FUZZ_CHECK(entry.GetDecompressionStream() == nullptr);
@@ -122,22 +129,55 @@ void checkData(ZipArchiveEntry& entry) {
     FUZZ_CHECK(second.hash == first.hash);
     entry.CloseDecompressionStream();
   }
+  return {true, first};
+}
+
+// Two chains of one archive share its stream: read alternately in small
+// steps, each must still deliver what it delivered alone.
+void checkInterleaved(ZipArchiveEntry& one, const EntryRead& oneAlone, ZipArchiveEntry& two,
+                      const EntryRead& twoAlone) {
+  if (!oneAlone.opened || !twoAlone.opened) return;
+  if (oneAlone.result.bytes >= kMaxOutput || twoAlone.result.bytes >= kMaxOutput) return;
+  std::istream* first = one.GetDecompressionStream();
+  std::istream* second = two.GetDecompressionStream();
+  FUZZ_CHECK(first != nullptr && second != nullptr);
+  ReadResult a, b;
+  char buffer[777];
+  for (bool more = true; more;) {
+    more = false;
+    for (auto [stream, result] : {std::pair{first, &a}, std::pair{second, &b}}) {
+      stream->read(buffer, sizeof buffer);
+      std::streamsize got = stream->gcount();
+      for (std::streamsize i = 0; i < got; ++i) {
+        result->hash = (result->hash ^ static_cast<unsigned char>(buffer[i])) * 16777619u;
+      }
+      result->bytes += static_cast<size_t>(got);
+      more = more || got > 0;
+    }
+  }
+  FUZZ_CHECK(a.bytes == oneAlone.result.bytes && a.hash == oneAlone.result.hash);
+  FUZZ_CHECK(b.bytes == twoAlone.result.bytes && b.hash == twoAlone.result.hash);
+  one.CloseDecompressionStream();
+  two.CloseDecompressionStream();
 }
 
 void exercise(const std::shared_ptr<ZipArchive>& archive) {
   FUZZ_CHECK(archive != nullptr);
   (void)archive->GetComment();
   size_t count = archive->GetEntriesCount();
+  EntryRead reads[2];
   for (size_t i = 0; i < count; ++i) {
     std::shared_ptr<ZipArchiveEntry> entry = archive->GetEntry(static_cast<int>(i));
     FUZZ_CHECK(entry != nullptr);
     checkMetadata(*archive, *entry);
-    checkData(*entry);
+    EntryRead read = checkData(*entry);
     if (entry->IsPasswordProtected()) {
       entry->SetPassword(kPassword);
-      checkData(*entry);
+      read = checkData(*entry);
     }
+    if (i < 2) reads[i] = read;
   }
+  if (count >= 2) checkInterleaved(*archive->GetEntry(0), reads[0], *archive->GetEntry(1), reads[1]);
 }
 
 // A file of this process for the ZipFile::Open path, removed at exit.

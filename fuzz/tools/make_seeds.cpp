@@ -21,6 +21,16 @@ std::string text(size_t size) {
   return data;
 }
 
+// Bytes that do not compress, so compressed data crosses the 32 KiB buffers.
+std::string noise(size_t size, uint32_t seed) {
+  std::string data(size, '\0');
+  for (auto& byte : data) {
+    seed = seed * 1103515245u + 12345u;
+    byte = static_cast<char>(seed >> 23);
+  }
+  return data;
+}
+
 ZipEntrySpec entry(const std::string& name, const std::string& data, uint16_t method) {
   ZipEntrySpec spec;
   spec.name = name;
@@ -80,5 +90,14 @@ int main(int argc, char** argv) {
       .add("same", "first")
       .add("same", "second", 12)
       .write(out / "mixed.zip");
+  // Data across the 32 KiB buffer boundaries of every layer.
+  ZipBuilder().add("noise.bin", noise(36000, 1), 8).add("text.txt", text(70000), 8).write(out / "large_deflate.zip");
+  ZipBuilder().add("noise.bin", noise(34000, 2), 12).write(out / "large_bzip2.zip");
+  ZipBuilder().add("noise.bin", noise(34000, 3), 14).add("stored.bin", noise(1000, 4)).write(out / "large_lzma.zip");
+  {
+    ZipEntrySpec secret = entry("secret.bin", noise(33000, 5), 0);
+    secret.password = "fuzz";
+    ZipBuilder().add(secret).add("after.txt", text(200), 8).write(out / "large_encrypted.zip");
+  }
   return 0;
 }
