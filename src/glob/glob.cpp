@@ -224,6 +224,7 @@ struct raw_listing {
 // calls that iterator uses, without building a path for every entry.
 raw_listing read_directory(const fs::path& directory) {
   raw_listing raw;
+  raw.entries.reserve(32);
   const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(directory.c_str()), &::closedir);
   if (!dir) {
     raw.complete = errno == EACCES;
@@ -299,10 +300,15 @@ class listing_cache {
     return found == _resolved.end() ? fs::path() : found->second;
   }
 
-  std::shared_ptr<const raw_listing> read(const fs::path& directory) {
+  // The read of `directory` kept earlier, or null.
+  std::shared_ptr<const raw_listing> find(const fs::path& directory) const {
     const auto found = _listings.find(directory.native());
-    if (found != _listings.end()) {
-      return found->second;
+    return found == _listings.end() ? nullptr : found->second;
+  }
+
+  std::shared_ptr<const raw_listing> read(const fs::path& directory) {
+    if (auto found = find(directory)) {
+      return found;
     }
     auto raw = std::make_shared<const raw_listing>(read_directory(directory));
     if (raw->complete) {
@@ -360,6 +366,7 @@ std::shared_ptr<const raw_listing> read_listing(const fs::path& directory) {
 // entries cannot be examined ends its listing just as it would otherwise.
 class relative_namer {
  public:
+  // `directory` must outlive the namer.
   relative_namer(const fs::path& directory, const fs::path& canonical_directory)
       : _directory(directory), _resolved(canonical_directory) {}
 
@@ -443,7 +450,7 @@ class relative_namer {
     }
   }
 
-  fs::path _directory;
+  const fs::path& _directory;
   fs::path _resolved;
   fs::path _prefix;
   mode _mode = mode::unknown;
@@ -458,41 +465,63 @@ class directory_listing {
   directory_listing(const fs::path& dirname, bool dironly, const fs::path& canonical_directory = {})
       : _current(dirname.empty() ? fs::current_path() : dirname),
         _absolute(dirname.has_root_directory()),
-        _namer(_current, canonical_directory) {
-    if (!fs::exists(_current)) {
-      return;
+        _dironly(dironly) {
+    if (!_absolute) {
+      _namer.emplace(_current, canonical_directory);
     }
-    const auto raw = read_listing(_current);
-    _entries.reserve(raw->entries.size());
-    try {
-      for (const auto& read : raw->entries) {
-        // Types the read could not tell are asked for here, with the same
-        // failures as the listing's own entry would give.
-        if (dironly && !(read.directory ? *read.directory : fs::is_directory(_current / read.name))) {
-          continue;
-        }
-        listed_entry listed;
-        listed.name = read.name;
-        listed.link = read.link;
-        listed.directory = dironly ? std::optional<bool>(true) : read.directory;
-        if (!_absolute) {
-          _namer.name(listed);
-        }
-        _entries.push_back(std::move(listed));
-      }
-    } catch (const std::exception&) {
-      // An entry that cannot be resolved ends the listing with what it has.
+    // A directory read earlier in this expansion is known to exist.
+    if (active_listing_cache != nullptr) {
+      _raw = active_listing_cache->find(_current);
+    }
+    if (!_raw && fs::exists(_current)) {
+      _raw = read_listing(_current);
     }
   }
 
-  const std::vector<listed_entry>& entries() const { return _entries; }
+  directory_listing(const directory_listing&) = delete;
+  directory_listing& operator=(const directory_listing&) = delete;
+
+  // Hands each listed entry to `visit`, in order. An entry that cannot be
+  // resolved ends the listing with what it has; what `visit` throws passes.
+  template <typename Visit>
+  void for_each(Visit&& visit) {
+    if (!_raw) {
+      return;
+    }
+    for (const auto& read : _raw->entries) {
+      listed_entry listed;
+      try {
+        // Types the read could not tell are asked for here, with the same
+        // failures as the listing's own entry would give.
+        if (_dironly && !(read.directory ? *read.directory : fs::is_directory(_current / read.name))) {
+          continue;
+        }
+        listed.name = read.name;
+        listed.link = read.link;
+        listed.directory = _dironly ? std::optional<bool>(true) : read.directory;
+        if (_namer) {
+          _namer->name(listed);
+        }
+      } catch (const std::exception&) {
+        return;
+      }
+      visit(listed);
+    }
+  }
+
+  // All listed entries, in order.
+  std::vector<listed_entry> entries() {
+    std::vector<listed_entry> all;
+    for_each([&all](listed_entry& listed) { all.push_back(std::move(listed)); });
+    return all;
+  }
 
   // The path iter_directory gives for the entry.
   fs::path path(const listed_entry& listed) const {
     if (listed.resolved) {
       return *listed.resolved;
     }
-    return _absolute ? _current / listed.name : _namer.path(listed.name);
+    return _namer ? _namer->path(listed.name) : _current / listed.name;
   }
 
   // Whether the text of that path begins with a dot.
@@ -500,23 +529,21 @@ class directory_listing {
     if (listed.resolved) {
       return is_hidden(listed.resolved->native());
     }
-    return is_hidden(_absolute ? _current.native() : _namer.start(listed.name));
+    return is_hidden(_namer ? _namer->start(listed.name) : _current.native());
   }
 
  private:
   fs::path _current;
   bool _absolute;
-  relative_namer _namer;
-  std::vector<listed_entry> _entries;
+  bool _dironly;
+  std::optional<relative_namer> _namer;  // relative listings only; refers to _current
+  std::shared_ptr<const raw_listing> _raw;
 };
 
 path_list iter_directory(const fs::path& dirname, bool dironly) {
-  const directory_listing listing(dirname, dironly);
+  directory_listing listing(dirname, dironly);
   path_list paths;
-  paths.reserve(listing.entries().size());
-  for (const auto& listed : listing.entries()) {
-    paths.push_back(listing.path(listed));
-  }
+  listing.for_each([&](const listed_entry& listed) { paths.push_back(listing.path(listed)); });
   return paths;
 }
 
@@ -543,7 +570,7 @@ class tree_walker {
     if (active_listing_cache != nullptr && !dirname.empty()) {
       active_listing_cache->remember(dirname, resolved);
     }
-    const directory_listing listing(dirname, _dironly, resolved);
+    directory_listing listing(dirname, _dironly, resolved);
     if (!resolved.empty()) {
       _inside.push_back(resolved.native());
     }
@@ -595,13 +622,13 @@ path_list rlistdir(const fs::path& dirname, bool dironly) { return tree_walker(d
 
 // The names of one directory that match a component, as bare file names.
 path_list matching_names(const fs::path& dirname, name_matcher& matcher, bool dironly) {
-  const directory_listing listing(dirname, dironly);
+  directory_listing listing(dirname, dironly);
   path_list names;
-  for (const auto& listed : listing.entries()) {
+  listing.for_each([&](const listed_entry& listed) {
     if (!listing.hidden(listed) && matcher.matches(listed.name)) {
       names.emplace_back(listed.name);
     }
-  }
+  });
   return names;
 }
 

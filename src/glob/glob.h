@@ -21,7 +21,9 @@
 //     for a reason other than its absence.
 // Missing paths simply give no result; a directory that cannot be read is
 // treated as empty. It reads the current directory and HOME at each call and
-// is not guarded against their concurrent change.
+// is not guarded against their concurrent change. Within one call each
+// directory is read from the system once, however often the pattern lists it,
+// and nothing read is kept once the call returns.
 #pragma once
 
 #include <filesystem>
