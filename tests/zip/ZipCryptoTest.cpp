@@ -161,13 +161,3 @@ TEST(CryptoStream, CheckComparesOnlyTheLowByteOfTheFinalByte) {
     EXPECT_FALSE(stream.read_encryption_header());
   }
 }
-
-TEST(CryptoStream, PasswordEndsAtItsFirstNulByte) {
-  const std::string cipher = encrypt("text", "ab", 1);
-  std::istringstream source(cipher);
-  const std::string password("ab\0cd", 5);
-  zip_cryptostream stream(source, password.c_str());
-  stream.set_final_byte(1);
-  ASSERT_TRUE(stream.read_encryption_header());
-  EXPECT_EQ(ReadAll(&stream), "text");
-}

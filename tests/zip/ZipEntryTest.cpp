@@ -70,14 +70,6 @@ TEST(EntryName, EmptyAndSlashOnlyNamesAreSkipped) {
   EXPECT_TRUE(ZipArchiveEntry::IsValidFilename(" "));
 }
 
-TEST(EntryName, CheckFilenameCorrectionKeepsANormalName) {
-  auto entry = Single(Spec("\\a//b/"));
-  ASSERT_NE(entry, nullptr);
-  entry->CheckFilenameCorrection();
-  EXPECT_EQ(entry->GetFullName(), "a/b/");
-  EXPECT_TRUE(entry->IsDirectory());
-}
-
 TEST(DirectoryRule, TrailingSlashMakesADirectoryWithZeroSizes) {
   ZipBuilder builder;
   builder.addDirectory("dir");

@@ -51,14 +51,6 @@ TEST(MethodResolver, KnowsFourMethodsAndBuildsNewObjects) {
   EXPECT_EQ(&StoreMethod::GetZipMethodDescriptorStatic(), &StoreMethod().GetZipMethodDescriptor());
 }
 
-TEST(Decoders, RoundTripOverManyBuffers) {
-  const std::string data = MakeData(500000, 31);
-  EXPECT_EQ(Decode(0, data), data);
-  EXPECT_EQ(Decode(8, codecs::deflateRaw(data)), data);
-  EXPECT_EQ(Decode(12, codecs::bzip2(data)), data);
-  EXPECT_EQ(Decode(14, codecs::lzma(data, true)), data);
-}
-
 TEST(Decoders, CountBytesReadAndWritten) {
   const std::string data = MakeData(100000, 32);
   const std::string encoded = codecs::deflateRaw(data);
