@@ -373,16 +373,15 @@ class relative_namer {
   // Fills in `listed`, an entry of the directory whose `name` holds its own
   // name.
   void name(listed_entry& listed) {
-    const fs::path entry = _directory / listed.name;
     if (_mode == mode::unknown) {
       choose_mode();
     }
     if (listed.link || _mode == mode::exact || too_long(listed.name)) {
-      keep(fs::relative(entry), listed);
+      keep(fs::relative(_directory / listed.name), listed);
       return;
     }
     if (!_examined) {
-      (void)fs::status(entry);
+      (void)fs::status(_directory / listed.name);
       _examined = true;
     }
   }
