@@ -112,19 +112,6 @@ TEST_F(UnzipEndToEnd, DestinationIsUsedAsWrittenEvenWhenItLooksLikeAnAlias) {
   EXPECT_EQ(readFile(dir / "work/@update.zip/a.txt"), "a");
 }
 
-TEST_F(UnzipEndToEnd, MissingSourceIsCreatedEmptyAndTheRunGoesOn) {
-  writePackage(package(), unzipAction("missing.zip", "out", R"(,"include":[],"exclude":[])") + "," + kDelay);
-  RunOptions options;
-  options.cwd = dir.path();
-  auto result = runUpdater({package().string()}, options);
-  EXPECT_EQ(result.out, header(package().string()) +
-                            "\nPerform action: Unpack\nUnzip archive missing.zip to out\nOpen zip file missing.zip\n"
-                            "Entries count 0\n" +
-                            kDelayLines);
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(fs::file_size(dir / "missing.zip"), 0u);
-}
-
 TEST_F(UnzipEndToEnd, FailuresEndTheRunWithStatusTwoBeforeLaterActions) {
   struct Case {
     std::string source;

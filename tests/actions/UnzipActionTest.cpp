@@ -19,294 +19,386 @@ using testing_support::readFile;
 using testing_support::TempDir;
 using testing_support::ZipBuilder;
 using testing_support::ZipEntrySpec;
+using Names = std::vector<std::string>;
 
 namespace {
 
-std::string unzipJson(const std::string& source, const std::string& destination, const std::string& include = "[]",
-                      const std::string& exclude = "[]") {
-  return R"({"type":"unzip","description":"Unpack","source":")" + source + R"(","destination":")" + destination +
-         R"(","include":)" + include + R"(,"exclude":)" + exclude + "}";
+const char* const kNoLists = R"("include":[],"exclude":[])";
+
+ZipEntrySpec spec(const std::string& name, const std::string& data, uint16_t method = 0,
+                  std::optional<uint32_t> attributes = std::nullopt) {
+  ZipEntrySpec entry;
+  entry.name = name;
+  entry.data = data;
+  entry.method = method;
+  entry.externalAttributes = attributes;
+  return entry;
+}
+ZipEntrySpec link(const std::string& name, const std::string& text) { return spec(name, text, 0, 0120777u << 16); }
+
+std::string skip(const std::string& why, const std::string& name) {
+  return "Skip unzip file (" + why + ")" + name + "\n";
 }
 
-struct Outcome {
-  std::string out;    // everything printed by the constructor and perform()
-  std::string error;  // what() of the exception that ended perform(), empty when none
-};
-
-// Builds the action from `json`, performs it when valid, and reports what
-// was printed and how it ended.
-Outcome performUnzip(const std::string& json) {
-  rapidjson::Document object = parseJson(json);
-  Outcome outcome;
-  CapturedOutput output;
-  auto action = std::make_shared<UnzipAction>(object);
-  try {
-    if (action->isValid()) action->perform();
-  } catch (const std::exception& error) {
-    outcome.error = error.what();
-  }
-  outcome.out = output.text();
-  return outcome;
+void patch32(std::string& bytes, size_t offset, uint32_t value) {
+  for (int i = 0; i < 4; ++i) bytes[offset + i] = static_cast<char>(value >> (8 * i));
 }
 
-std::string randomBytes(size_t size, unsigned seed) {
-  std::mt19937 generator(seed);
-  std::string data(size, '\0');
-  for (char& c : data) c = static_cast<char>(generator());
-  return data;
-}
-
-mode_t modeOf(const fs::path& path) {
+mode_t permissionsOf(const fs::path& path) {
   struct stat info;
   EXPECT_EQ(::lstat(path.c_str(), &info), 0) << path;
-  return info.st_mode;
+  return info.st_mode & 07777;
 }
-
-// Every name below `dir`, relative and sorted, links marked with " -> text".
-std::vector<std::string> treeOf(const fs::path& dir) {
-  std::vector<std::string> names;
-  for (auto it = fs::recursive_directory_iterator(dir); it != fs::recursive_directory_iterator(); ++it) {
-    std::string name = it->path().lexically_relative(dir).string();
-    if (it->is_symlink())
-      name += " -> " + fs::read_symlink(it->path()).string();
-    else if (it->is_directory())
-      name += "/";
-    names.push_back(name);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-ZipEntrySpec entry(const std::string& name, const std::string& data, uint16_t method = 0,
-                   std::optional<uint32_t> attributes = std::nullopt) {
-  ZipEntrySpec spec;
-  spec.name = name;
-  spec.data = data;
-  spec.method = method;
-  spec.externalAttributes = attributes;
-  return spec;
-}
-
-uint32_t unixAttributes(uint32_t mode) { return mode << 16; }
 
 class UnzipActionTest : public ::testing::Test {
  protected:
+  struct Outcome {
+    std::string out;    // everything printed by the constructor and perform()
+    std::string error;  // what() of the exception that ended perform(), empty when none
+  };
+
+  // Builds an unzip action of package() into out() and performs it.
+  Outcome unzip(const std::string& lists = kNoLists, const std::string& source = "") const {
+    rapidjson::Document object =
+        parseJson(R"({"type":"unzip","source":")" + (source.empty() ? package().string() : source) +
+                  R"(","destination":")" + out().string() + R"(",)" + lists + "}");
+    Outcome outcome;
+    CapturedOutput output;
+    auto action = std::make_shared<UnzipAction>(object);
+    try {
+      action->perform();
+    } catch (const std::exception& error) {
+      outcome.error = error.what();
+    }
+    outcome.out = output.text();
+    return outcome;
+  }
+  void writePackage(const std::string& bytes) const { std::ofstream(package(), std::ios::binary) << bytes; }
+
   fs::path package() const { return dir / "package.zip"; }
   fs::path out() const { return dir / "out"; }
-  std::string unzipLine(const std::string& name, size_t size) const {
+  std::string opening(size_t entries, const std::string& source = "") const {
+    std::string shown = source.empty() ? package().string() : source;
+    return "Unzip archive " + shown + " to " + out().string() + "\nOpen zip file " + package().string() +
+           "\nEntries count " + std::to_string(entries) + "\n";
+  }
+  std::string line(const std::string& name, size_t size) const {
     return "Unzip file: " + name + ", size:" + std::to_string(size) + ", to: \"" + (out() / name).string() + "\"\n";
   }
-  std::string opening(size_t entries) const {
-    return "Unzip archive " + package().string() + " to " + out().string() + "\nOpen zip file " + package().string() +
-           "\nEntries count " + std::to_string(entries) + "\n";
+  // Every name in the test directory, relative and sorted, links marked.
+  Names tree() const {
+    Names names;
+    for (auto it = fs::recursive_directory_iterator(dir.path()); it != fs::recursive_directory_iterator(); ++it) {
+      std::string name = it->path().lexically_relative(dir.path()).string();
+      if (it->is_symlink()) name += " -> " + fs::read_symlink(it->path()).string();
+      names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
   }
 
   TempDir dir;
 };
 
-// Constructor ------------------------------------------------------------
+// Fields -------------------------------------------------------------------
 
-TEST(UnzipActionFields, SourceAndDestinationStringsMakeItValidSilently) {
-  rapidjson::Document object = parseJson(unzipJson("@update.zip", "/tmp/x"));
-  CapturedOutput output;
-  UnzipAction action(object);
-  EXPECT_TRUE(action.isValid());
-  EXPECT_EQ(action.getDescription(), "Unpack");
-  EXPECT_EQ(output.text(), "");
-}
-
-TEST(UnzipActionFields, MissingOrNonStringSourceOrDestinationFailsWithoutLineEnd) {
-  const char* cases[] = {
-      R"({"type":"unzip","destination":"/tmp/x","include":[],"exclude":[]})",
-      R"({"type":"unzip","source":5,"destination":"/tmp/x","include":[],"exclude":[]})",
-      R"({"type":"unzip","source":"a.zip","include":[],"exclude":[]})",
-      R"({"type":"unzip","source":"a.zip","destination":["/tmp/x"],"include":[],"exclude":[]})",
-      R"({"type":"unzip","source":null,"destination":7,"include":[],"exclude":[]})",
+TEST(UnzipActionFields, SourceAndDestinationAreRequiredStrings) {
+  struct Case {
+    const char* json;
+    bool valid;
+    const char* printed;
+  } cases[] = {
+      {R"({"source":"a.zip","destination":"/x","include":[],"exclude":[],"description":"D"})", true, ""},
+      {R"({"source":"a.zip","destination":"/x"})", true,
+       "Field include does not found\nField exclude does not found\n"},
+      {R"({"destination":"/x","include":[],"exclude":[]})", false, "Fail to parse Unzip Action"},
+      {R"({"source":5,"destination":"/x","include":[],"exclude":[]})", false, "Fail to parse Unzip Action"},
+      {R"({"source":"a.zip","include":[],"exclude":[]})", false, "Fail to parse Unzip Action"},
+      {R"({"source":"a.zip","destination":["/x"],"include":[],"exclude":[]})", false, "Fail to parse Unzip Action"},
   };
-  for (const char* json : cases) {
-    rapidjson::Document object = parseJson(json);
+  for (const Case& c : cases) {
+    rapidjson::Document object = parseJson(c.json);
     CapturedOutput output;
     UnzipAction action(object);
-    EXPECT_FALSE(action.isValid()) << json;
-    EXPECT_EQ(output.text(), "Fail to parse Unzip Action") << json;
+    EXPECT_EQ(action.isValid(), c.valid) << c.json;
+    EXPECT_EQ(output.text(), c.printed) << c.json;
   }
-}
-
-TEST(UnzipActionFields, MissingListsAreReportedButDoNotMatter) {
-  rapidjson::Document object = parseJson(R"({"type":"unzip","source":"a.zip","destination":"/tmp/x"})");
+  rapidjson::Document unbound = parseJson(R"({"source":"a.zip","destination":"@nowhere","include":[],"exclude":[]})");
   CapturedOutput output;
-  UnzipAction action(object);
-  EXPECT_TRUE(action.isValid());
-  EXPECT_EQ(output.text(), "Field include does not found\nField exclude does not found\n");
-}
-
-TEST(UnzipActionFields, UnboundDestinationAliasThrowsFromTheConstructor) {
-  rapidjson::Document object = parseJson(unzipJson("a.zip", "@nowhere-bound"));
-  CapturedOutput output;
-  EXPECT_THROW(UnzipAction{object}, std::runtime_error);
+  EXPECT_THROW(UnzipAction{unbound}, std::runtime_error);
 }
 
 TEST_F(UnzipActionTest, SourceAliasIsResolvedOnlyWhenPerformed) {
-  Outcome outcome = performUnzip(unzipJson("@not-bound.zip", out().string()));
+  Outcome outcome = unzip(kNoLists, "@not-bound.zip");
   EXPECT_EQ(outcome.out, "Unzip archive @not-bound.zip to " + out().string() + "\n");
   EXPECT_EQ(outcome.error, "Alias does not found");
   EXPECT_FALSE(fs::exists(out()));
-}
 
-TEST_F(UnzipActionTest, SourceAliasNamesTheArchive) {
   ZipBuilder().add("a.txt", "alias").write(package());
   AliasResolver::getInstance().addAlias("@unzip-test.zip", package().string());
-  Outcome outcome = performUnzip(unzipJson("@unzip-test.zip", out().string()));
-  EXPECT_EQ(outcome.out, "Unzip archive @unzip-test.zip to " + out().string() + "\nOpen zip file " +
-                             package().string() + "\nEntries count 1\n" + unzipLine("a.txt", 5));
+  outcome = unzip(kNoLists, "@unzip-test.zip");
+  EXPECT_EQ(outcome.out, opening(1, "@unzip-test.zip") + line("a.txt", 5));
   EXPECT_EQ(readFile(out() / "a.txt"), "alias");
 }
 
-// Unpacking --------------------------------------------------------------
+// Unpacking ----------------------------------------------------------------
 
 TEST_F(UnzipActionTest, ExampleWithIncludeListNamingAnotherFile) {
   ZipBuilder().addDirectory("bin/").add("bin/tool", "#!/bin/sh\n").write(package());
-  Outcome outcome = performUnzip(unzipJson(package().string(), out().string(), R"(["bin/other"])"));
-  EXPECT_EQ(outcome.out, opening(2) + "Skip unzip file (not in include list)bin/tool\n");
+  Outcome outcome = unzip(R"("include":["bin/other"],"exclude":[])");
+  EXPECT_EQ(outcome.out, opening(2) + skip("not in include list", "bin/tool"));
   EXPECT_EQ(outcome.error, "");
-  EXPECT_EQ(treeOf(out()), std::vector<std::string>{"bin/"});
+  EXPECT_EQ(tree(), (Names{"out", "out/bin", "package.zip"}));
 }
 
 TEST_F(UnzipActionTest, EveryMethodAndSizeIsUnpackedExactly) {
-  const std::string big = randomBytes(200000, 1);
+  std::mt19937 random(1);
+  std::string noise(200000, '\0');
+  for (char& c : noise) c = static_cast<char>(random());
   std::string text;
   for (int i = 0; i < 20000; ++i) text += "line " + std::to_string(i % 97) + " of a text file\n";
-  ZipEntrySpec noMarker = entry("lzma-no-marker.txt", text, 14);
-  noMarker.lzmaEndMarker = false;
-  ZipEntrySpec described = entry("descriptor.bin", big, 8);
-  described.dataDescriptor = true;
-  ZipBuilder()
-      .add("empty", "")
-      .add("stored.bin", big, 0)
-      .add("deflate.txt", text, 8)
-      .add("deflate-random.bin", big, 8)
-      .add("deflate-empty", "", 8)
-      .add("bzip2.txt", text, 12)
-      .add("lzma.txt", text, 14)
-      .add(noMarker)
-      .add(described)
-      .add("raw-method-99", "kept as stored", 99)
-      .write(package());
-  Outcome outcome = performUnzip(unzipJson(package().string(), out().string()));
+  std::vector<ZipEntrySpec> entries = {spec("empty", ""),
+                                       spec("stored.bin", noise),
+                                       spec("deflate.txt", text, 8),
+                                       spec("noise.bin", noise, 8),
+                                       spec("deflate-empty", "", 8),
+                                       spec("bzip2.txt", text, 12),
+                                       spec("lzma.txt", text, 14),
+                                       spec("lzma-bare.txt", text, 14),
+                                       spec("descriptor.bin", noise, 8),
+                                       spec("method-99", "kept as stored", 99)};
+  entries[7].lzmaEndMarker = false;
+  entries[8].dataDescriptor = true;
+  ZipBuilder builder;
+  std::string expected = opening(entries.size());
+  for (const ZipEntrySpec& entry : entries) {
+    builder.add(entry);
+    expected += line(entry.name, entry.data.size());
+  }
+  builder.write(package());
+  Outcome outcome = unzip();
   EXPECT_EQ(outcome.error, "");
-  EXPECT_EQ(outcome.out, opening(10) + unzipLine("empty", 0) + unzipLine("stored.bin", big.size()) +
-                             unzipLine("deflate.txt", text.size()) + unzipLine("deflate-random.bin", big.size()) +
-                             unzipLine("deflate-empty", 0) + unzipLine("bzip2.txt", text.size()) +
-                             unzipLine("lzma.txt", text.size()) + unzipLine("lzma-no-marker.txt", text.size()) +
-                             unzipLine("descriptor.bin", big.size()) + unzipLine("raw-method-99", 14));
-  EXPECT_EQ(readFile(out() / "empty"), "");
-  EXPECT_EQ(readFile(out() / "stored.bin"), big);
-  EXPECT_EQ(readFile(out() / "deflate.txt"), text);
-  EXPECT_EQ(readFile(out() / "deflate-random.bin"), big);
-  EXPECT_EQ(readFile(out() / "deflate-empty"), "");
-  EXPECT_EQ(readFile(out() / "bzip2.txt"), text);
-  EXPECT_EQ(readFile(out() / "lzma.txt"), text);
-  EXPECT_EQ(readFile(out() / "lzma-no-marker.txt"), text);
-  EXPECT_EQ(readFile(out() / "descriptor.bin"), big);
-  EXPECT_EQ(readFile(out() / "raw-method-99"), "kept as stored");
+  EXPECT_EQ(outcome.out, expected);
+  for (const ZipEntrySpec& entry : entries) EXPECT_EQ(readFile(out() / entry.name), entry.data) << entry.name;
 }
 
-TEST_F(UnzipActionTest, IncludeListMatchesWholeNamesByteForByte) {
+TEST_F(UnzipActionTest, ListsMatchWholeNamesByteForByteAndExcludeWins) {
   ZipBuilder()
       .add("bin/tool", "1")
       .add("./bin/tool", "2")
-      .add("bin/tool2", "3")
-      .add("Bin/tool", "4")
-      .add("bin/*", "5")
+      .add("Bin/tool", "3")
+      .add("bin/*", "4")
+      .add("bin/both", "5")
       .write(package());
-  Outcome outcome = performUnzip(unzipJson(package().string(), out().string(), R"(["bin/tool","bin/*"])"));
-  EXPECT_EQ(outcome.out, opening(5) + unzipLine("bin/tool", 1) + "Skip unzip file (not in include list)./bin/tool\n" +
-                             "Skip unzip file (not in include list)bin/tool2\n" +
-                             "Skip unzip file (not in include list)Bin/tool\n" + unzipLine("bin/*", 1));
-  EXPECT_EQ(treeOf(out()), (std::vector<std::string>{"Bin/", "bin/", "bin/*", "bin/tool"}));
-}
-
-TEST_F(UnzipActionTest, ExcludeListWinsOverIncludeList) {
-  ZipBuilder().add("a", "1").add("b", "2").add("c", "3").write(package());
-  Outcome outcome = performUnzip(unzipJson(package().string(), out().string(), R"(["a","b"])", R"("b")"));
-  EXPECT_EQ(outcome.out, opening(3) + unzipLine("a", 1) + "Skip unzip file (in exclude list)b\n" +
-                             "Skip unzip file (not in include list)c\n");
-  EXPECT_EQ(treeOf(out()), std::vector<std::string>{"a"});
+  Outcome outcome = unzip(R"("include":["bin/tool","bin/*","bin/both"],"exclude":"bin/both")");
+  EXPECT_EQ(outcome.out, opening(5) + line("bin/tool", 1) + skip("not in include list", "./bin/tool") +
+                             skip("not in include list", "Bin/tool") + line("bin/*", 1) +
+                             skip("in exclude list", "bin/both"));
+  EXPECT_EQ(tree(), (Names{"out", "out/Bin", "out/bin", "out/bin/*", "out/bin/tool", "package.zip"}));
 }
 
 TEST_F(UnzipActionTest, DirectoriesAndParentsOfSkippedFilesAreCreatedSilently) {
-  ZipBuilder().addDirectory("empty/dir/").add("deep/er/skipped.txt", "x").add("kept/file.txt", "y").write(package());
-  Outcome outcome =
-      performUnzip(unzipJson(package().string(), (dir / "new/level/out").string(), "[]", R"(["deep/er/skipped.txt"])"));
-  fs::path target = dir / "new/level/out";
-  EXPECT_EQ(outcome.out,
-            "Unzip archive " + package().string() + " to " + target.string() + "\nOpen zip file " + package().string() +
-                "\nEntries count 3\n" + "Skip unzip file (in exclude list)deep/er/skipped.txt\n" +
-                "Unzip file: kept/file.txt, size:1, to: \"" + (target / "kept/file.txt").string() + "\"\n");
-  EXPECT_EQ(treeOf(target),
-            (std::vector<std::string>{"deep/", "deep/er/", "empty/", "empty/dir/", "kept/", "kept/file.txt"}));
+  ZipBuilder().addDirectory("empty/dir/").add("deep/er/skipped.txt", "x").add("kept.txt", "y").write(package());
+  Outcome outcome = unzip(R"("include":["kept.txt"],"exclude":[])");
+  EXPECT_EQ(outcome.out, opening(3) + skip("not in include list", "deep/er/skipped.txt") + line("kept.txt", 1));
+  EXPECT_EQ(tree(),
+            (Names{"out", "out/deep", "out/deep/er", "out/empty", "out/empty/dir", "out/kept.txt", "package.zip"}));
 }
 
-TEST_F(UnzipActionTest, ExistingFileIsReplacedAndTakesTheStoredPermissions) {
-  fs::path old = dir.write("out/bin/tool", "old version, longer than the new one");
+TEST_F(UnzipActionTest, FilesTakeStoredPermissionsOrThoseOfANewFile) {
+  fs::path old = dir.write("out/bin/tool", "old version, still running");
   fs::permissions(old, fs::perms(0600), fs::perm_options::replace);
-  std::ifstream running(old, std::ios::binary);  // like a program still running from it
+  std::ifstream running(old, std::ios::binary);
   ZipBuilder()
-      .add(entry("bin/tool", "new", 8, unixAttributes(0100755)))
-      .add(entry("bin/readonly", "ro", 0, unixAttributes(0100444)))
-      .add(entry("bin/private", "pv", 0, unixAttributes(0100600)))
-      .write(package());
-  Outcome outcome = performUnzip(unzipJson(package().string(), out().string()));
-  EXPECT_EQ(outcome.error, "");
-  EXPECT_EQ(readFile(out() / "bin/tool"), "new");
-  EXPECT_EQ(modeOf(out() / "bin/tool") & 07777, 0755u);
-  EXPECT_EQ(modeOf(out() / "bin/readonly") & 07777, 0444u);
-  EXPECT_EQ(readFile(out() / "bin/readonly"), "ro");
-  EXPECT_EQ(modeOf(out() / "bin/private") & 07777, 0600u);
-  std::string seen((std::istreambuf_iterator<char>(running)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(seen, "old version, longer than the new one");
-  EXPECT_EQ(treeOf(out()), (std::vector<std::string>{"bin/", "bin/private", "bin/readonly", "bin/tool"}));
-}
-
-TEST_F(UnzipActionTest, EntryWithoutPermissionBitsGetsTheModeOfANewFile) {
-  ZipBuilder()
-      .add(entry("dos", "a", 0, 0x20))
-      .add(entry("zero", "b", 0, 0))
-      .add(entry("type-only", "c", 0, unixAttributes(0100000)))
+      .add(spec("bin/tool", "new", 8, 0100755u << 16))
+      .add(spec("readonly", "ro", 0, 0100444u << 16))
+      .add(spec("dos", "a", 0, 0x20))
+      .add(spec("type-only", "c", 0, 0100000u << 16))
       .write(package());
   mode_t saved = ::umask(027);
-  Outcome outcome = performUnzip(unzipJson(package().string(), out().string()));
+  Outcome outcome = unzip();
   ::umask(saved);
   EXPECT_EQ(outcome.error, "");
-  EXPECT_EQ(modeOf(out() / "dos") & 07777, 0640u);
-  EXPECT_EQ(modeOf(out() / "zero") & 07777, 0640u);
-  EXPECT_EQ(modeOf(out() / "type-only") & 07777, 0640u);
+  EXPECT_EQ(readFile(out() / "bin/tool"), "new");
+  EXPECT_EQ(permissionsOf(out() / "bin/tool"), 0755u);
+  EXPECT_EQ(readFile(out() / "readonly"), "ro");
+  EXPECT_EQ(permissionsOf(out() / "readonly"), 0444u);
+  EXPECT_EQ(permissionsOf(out() / "dos"), 0640u);
+  EXPECT_EQ(permissionsOf(out() / "type-only"), 0640u);
+  std::string seen((std::istreambuf_iterator<char>(running)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(seen, "old version, still running");
 }
 
 TEST_F(UnzipActionTest, EncryptedEntryIsListedThenSkippedWithoutAFile) {
-  ZipEntrySpec secret = entry("secret.txt", "classified", 8);
+  ZipEntrySpec secret = spec("secret.txt", "classified", 8);
   secret.password = "pw";
   ZipBuilder().add(secret).add("after.txt", "next").write(package());
-  Outcome outcome = performUnzip(unzipJson(package().string(), out().string()));
-  EXPECT_EQ(outcome.out, opening(2) + unzipLine("secret.txt", 10) + unzipLine("after.txt", 4));
+  Outcome outcome = unzip();
+  EXPECT_EQ(outcome.out, opening(2) + line("secret.txt", 10) + line("after.txt", 4));
   EXPECT_EQ(outcome.error, "");
-  EXPECT_EQ(treeOf(out()), std::vector<std::string>{"after.txt"});
+  EXPECT_EQ(tree(), (Names{"out", "out/after.txt", "package.zip"}));
 }
 
-TEST_F(UnzipActionTest, MissingSourceIsCreatedEmptyAndNothingIsUnpacked) {
-  Outcome outcome = performUnzip(unzipJson(package().string(), out().string()));
+TEST_F(UnzipActionTest, MissingSourceOrEmptyArchiveUnpacksNothing) {
+  Outcome outcome = unzip();
   EXPECT_EQ(outcome.out, opening(0));
   EXPECT_EQ(outcome.error, "");
   EXPECT_EQ(fs::file_size(package()), 0u);
-  EXPECT_TRUE(fs::is_directory(out()));
-  EXPECT_TRUE(fs::is_empty(out()));
-}
-
-TEST_F(UnzipActionTest, ArchiveWithoutEntriesUnpacksNothing) {
   ZipBuilder().write(package());
-  Outcome outcome = performUnzip(unzipJson(package().string(), out().string()));
+  outcome = unzip();
   EXPECT_EQ(outcome.out, opening(0));
   EXPECT_EQ(outcome.error, "");
+  EXPECT_EQ(tree(), (Names{"out", "package.zip"}));
+}
+
+// Names and links that lead out ------------------------------------------------
+
+TEST_F(UnzipActionTest, NamesClimbingOutAreSkippedOthersLandWhereTheyLead) {
+  ZipBuilder()
+      .add("../evil.txt", "1")
+      .add("a/../../evil2.txt", "2")
+      .add("..\\evil3.txt", "3")
+      .addDirectory("../evil-dir/")
+      .add("../evil-dir/x/skipped-too", "4")
+      .add("a/..", "5")
+      .add("ok/../fine.txt", "6")
+      .add("/abs/olute.txt", "7")
+      .write(package());
+  Outcome outcome = unzip();
+  EXPECT_EQ(outcome.error, "");
+  const std::string why = "outside destination";
+  EXPECT_EQ(outcome.out, opening(8) + skip(why, "../evil.txt") + skip(why, "a/../../evil2.txt") +
+                             skip(why, "../evil3.txt") + skip(why, "../evil-dir/") +
+                             skip(why, "../evil-dir/x/skipped-too") + skip(why, "a/..") + line("ok/../fine.txt", 1) +
+                             line("abs/olute.txt", 1));
+  EXPECT_EQ(tree(), (Names{"out", "out/abs", "out/abs/olute.txt", "out/fine.txt", "package.zip"}));
+}
+
+TEST_F(UnzipActionTest, ExistingLinksAreNeverWrittenThrough) {
+  fs::path victim = dir.write("elsewhere/victim.txt", "keep me");
+  fs::create_directories(out());
+  fs::create_symlink(dir / "elsewhere", out() / "escape");
+  fs::create_symlink("../elsewhere", out() / "escape2");
+  fs::create_symlink(victim, out() / "file.txt");
+  ZipBuilder()
+      .add("escape/file", "1")
+      .addDirectory("escape/sub/")
+      .add("escape2/deeper/file", "2")
+      .add("file.txt", "replaced")
+      .write(package());
+  Outcome outcome = unzip();
+  EXPECT_EQ(outcome.error, "");
+  EXPECT_EQ(outcome.out, opening(4) + skip("outside destination", "escape/file") +
+                             skip("outside destination", "escape/sub/") +
+                             skip("outside destination", "escape2/deeper/file") + line("file.txt", 8));
+  EXPECT_EQ(readFile(out() / "file.txt"), "replaced");
+  EXPECT_EQ(tree(), (Names{"elsewhere", "elsewhere/victim.txt", "out", "out/escape -> " + (dir / "elsewhere").string(),
+                           "out/escape2 -> ../elsewhere", "out/file.txt", "package.zip"}));
+}
+
+TEST_F(UnzipActionTest, LinkEntriesAreRestoredOnlyWhenTheyStayInside) {
+  dir.write("out/bin/tool", "old file where the link goes");
+  const std::string outsideText = (dir / "elsewhere").string();
+  ZipBuilder()
+      .add("lib/tool-1.0", "#!/bin/sh\n")
+      .add(link("bin/tool", "../lib/tool-1.0"))
+      .add(link("current", "lib"))
+      .add("current/added.txt", "via link")
+      .add(link("abs", outsideText))
+      .add(link("sub/up", "../.."))
+      .add(link("self", "."))
+      .add(link("trick", "self/.."))
+      .add("trick/planted", "2")
+      .write(package());
+  Outcome outcome = unzip();
+  EXPECT_EQ(outcome.error, "");
+  const std::string why = "outside destination";
+  EXPECT_EQ(outcome.out, opening(9) + line("lib/tool-1.0", 10) + line("bin/tool", 15) + line("current", 3) +
+                             line("current/added.txt", 8) + line("abs", outsideText.size()) + skip(why, "abs") +
+                             line("sub/up", 5) + skip(why, "sub/up") + line("self", 1) + line("trick", 7) +
+                             skip(why, "trick") + line("trick/planted", 1));
+  EXPECT_EQ(readFile(out() / "bin/tool"), "#!/bin/sh\n");
+  EXPECT_EQ(tree(), (Names{"out", "out/bin", "out/bin/tool -> ../lib/tool-1.0", "out/current -> lib", "out/lib",
+                           "out/lib/added.txt", "out/lib/tool-1.0", "out/self -> .", "out/sub", "out/trick",
+                           "out/trick/planted", "package.zip"}));
+}
+
+// Failures -----------------------------------------------------------------
+
+TEST_F(UnzipActionTest, DamagedDataEndsTheRunAndKeepsTheOldFile) {
+  std::string text;
+  for (int i = 0; i < 5000; ++i) text += "row " + std::to_string(i) + "\n";
+  struct Case {
+    uint16_t method;
+    size_t field;  // offset in the central header of the value to patch, 0: garble the data
+    uint32_t value;
+    std::string error;
+  } cases[] = {
+      {8, 16, 0x12345678, "CRC-32 mismatch"},
+      {8, 24, 60000, std::to_string(text.size()) + " of 60000 bytes"},
+      {0, 24, 1000, "more than 1000 bytes"},
+      {0, 42, 0x00ffffff, "its data cannot be read"},
+      {8, 0, 0, ""},
+      {12, 0, 0, ""},
+      {14, 0, 0, ""},
+  };
+  dir.write("out/app", "old working version");
+  for (const Case& c : cases) {
+    ZipBuilder builder;
+    builder.add("before.txt", "b").add("app", text, c.method).add("after.txt", "a");
+    std::string bytes = builder.bytes();
+    if (c.field != 0) {
+      patch32(bytes, builder.centralHeaderOffset(1) + c.field, c.value);
+    } else {
+      size_t middle = (builder.localHeaderOffset(1) + builder.localHeaderOffset(2)) / 2;
+      for (size_t i = middle; i < middle + 64; ++i) bytes[i] = static_cast<char>(bytes[i] ^ 0x5a);
+    }
+    writePackage(bytes);
+    Outcome outcome = unzip();
+    EXPECT_EQ(outcome.error.rfind("Archive entry app is corrupt: " + c.error, 0), 0u) << outcome.error;
+    const size_t declared = c.field == 24 ? c.value : text.size();
+    EXPECT_EQ(outcome.out, opening(3) + line("before.txt", 1) + line("app", declared));
+    EXPECT_EQ(readFile(out() / "app"), "old working version");
+    EXPECT_EQ(tree(), (Names{"out", "out/app", "out/before.txt", "package.zip"}));
+  }
+}
+
+TEST_F(UnzipActionTest, TruncatedOrForeignArchiveIsNotTakenForAnEmptyOne) {
+  std::string bytes = ZipBuilder().add("a.txt", std::string(3000, 'a'), 8).add("b.txt", "b").bytes();
+  for (const std::string& content :
+       {bytes.substr(0, bytes.size() / 2), std::string("not an archive"), std::string("PK")}) {
+    writePackage(content);
+    Outcome outcome = unzip();
+    EXPECT_EQ(outcome.error, "Not a ZIP archive: " + package().string());
+    EXPECT_EQ(outcome.out, "Unzip archive " + package().string() + " to " + out().string() + "\nOpen zip file " +
+                               package().string() + "\n");
+  }
+  EXPECT_EQ(tree(), (Names{"out", "package.zip"}));
+}
+
+TEST_F(UnzipActionTest, UnusableSourceDestinationOrTargetEndsTheRunIntact) {
+  dir.mkdir("package.zip");
+  EXPECT_EQ(unzip().error, "cannot open zip file");
+  fs::remove(package());
+
+  dir.write("out", "a file");
+  ZipBuilder().add("lib/x.so", "x").write(package());
+  EXPECT_NE(unzip().error.find("Not a directory [" + out().string() + "]"), std::string::npos);
+  fs::remove(out());
+
+  dir.write("out/lib", "a file");
+  EXPECT_NE(unzip().error.find("[" + (out() / "lib").string() + "]"), std::string::npos);
+
+  dir.write("out/app/keep.txt", "kept");
+  for (const ZipEntrySpec& entry : {spec("app", "would replace a directory"), link("app", "lib")}) {
+    ZipBuilder().add(entry).write(package());
+    EXPECT_NE(unzip().error.find("Is a directory [" + (out() / "app").string() + "]"), std::string::npos);
+  }
+  ZipBuilder().add(link("long", std::string(5000, 'x'))).write(package());
+  EXPECT_EQ(unzip().error, "Archive entry long is corrupt: symbolic link text longer than 4095 bytes");
+  ZipBuilder().add(link("nul", std::string("a\0b", 3))).write(package());
+  EXPECT_EQ(unzip().error, "Archive entry nul is corrupt: symbolic link text holds a NUL byte");
+  EXPECT_EQ(tree(), (Names{"out", "out/app", "out/app/keep.txt", "out/lib", "package.zip"}));
 }
 
 }  // namespace
