@@ -214,6 +214,7 @@ struct raw_entry {
 
 struct raw_listing {
   std::vector<raw_entry> entries;  // in the order the operating system gives them
+  bool opened = true;              // false: the directory could not be opened
   bool complete = true;            // false: an error ended the read early
 };
 
@@ -227,6 +228,7 @@ raw_listing read_directory(const fs::path& directory) {
   raw.entries.reserve(32);
   const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(directory.c_str()), &::closedir);
   if (!dir) {
+    raw.opened = false;
     raw.complete = errno == EACCES;
     return raw;
   }
@@ -472,8 +474,13 @@ class directory_listing {
     if (active_listing_cache != nullptr) {
       _raw = active_listing_cache->find(_current);
     }
-    if (!_raw && fs::exists(_current)) {
+    if (!_raw) {
       _raw = read_listing(_current);
+      // A directory that opens exists; for one that does not, the existence
+      // test still runs for the status errors it reports.
+      if (!_raw->opened) {
+        (void)fs::exists(_current);
+      }
     }
   }
 
