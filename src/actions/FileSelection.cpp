@@ -68,6 +68,65 @@ std::string entriesPattern(const fs::path& directory) {
   return pattern + "*";
 }
 
+// Expansion passes: replaces each candidate that holds an exclusion by its
+// entries, until none does. A candidate that holds none never will in a later
+// pass, so each pass looks only at the candidates the previous one appended:
+// every candidate is tested once against the exclusions.
+void openUpHolders(std::vector<Candidate>& candidates, const std::vector<fs::path>& exclusions,
+                   CanonicalCache& canonical) {
+  std::vector<Expansion> expansions;
+  size_t fresh = 0;
+  while (fresh < candidates.size() && !exclusions.empty()) {
+    std::vector<size_t> holders;
+    for (size_t i = fresh; i < candidates.size(); ++i) {
+      const std::string& candidatePath = canonical.of(candidates[i].reached).native();
+      for (const fs::path& exclusion : exclusions) {
+        const std::string& excludedPath = canonical.of(exclusion).native();
+        if (candidatePath == excludedPath) continue;
+        if (isProperAncestor(candidatePath, excludedPath)) {
+          holders.push_back(i);
+          break;
+        }
+      }
+    }
+    if (holders.empty()) break;
+
+    std::vector<bool> replaced(candidates.size(), false);
+    std::vector<int> opened;
+    for (size_t i : holders) {
+      const Candidate& holder = candidates[i];
+      const fs::path& directory = canonical.of(holder.reached);
+      if (opensCycle(expansions, holder.origin, directory)) {
+        replaced[i] = true;
+        continue;
+      }
+      // Only a directory can hold a path; anything else (replaced meanwhile)
+      // stays as it is.
+      if (!fs::is_directory(directory)) continue;
+      replaced[i] = true;
+      bool viaLink = holder.throughLink || fs::is_symlink(fs::symlink_status(holder.reached));
+      expansions.push_back({directory, holder.suffix / directory.filename(), viaLink, holder.origin});
+      opened.push_back(static_cast<int>(expansions.size() - 1));
+    }
+
+    size_t kept = fresh;
+    for (size_t i = fresh; i < candidates.size(); ++i) {
+      if (replaced[i]) continue;
+      if (kept != i) candidates[kept] = std::move(candidates[i]);
+      ++kept;
+    }
+    candidates.resize(kept);
+    fresh = kept;
+
+    for (int index : opened) {
+      for (fs::path& entry : glob::rglob(entriesPattern(expansions[index].directory))) {
+        const Expansion& expansion = expansions[index];
+        candidates.push_back({std::move(entry), expansion.suffix, expansion.throughLink, index});
+      }
+    }
+  }
+}
+
 void writePairLine(const fs::path& file, const fs::path& suffix) {
   std::cout << "file=" << quotedPath(file) << ", suffix=" << quotedPath(suffix) << std::endl;
 }
@@ -97,58 +156,7 @@ std::vector<SelectedFile> FileSelection::select() const {
   std::vector<fs::path> exclusions;
   if (_exclude != nullptr) exclusions = expand(*_exclude);
 
-  // Expansion passes. A candidate that does not hold an exclusion never will
-  // in a later pass, so each pass looks only at the candidates the previous
-  // one appended: every candidate is tested once against the exclusions.
-  std::vector<Expansion> expansions;
-  size_t fresh = 0;
-  while (fresh < candidates.size() && !exclusions.empty()) {
-    std::vector<size_t> holders;
-    for (size_t i = fresh; i < candidates.size(); ++i) {
-      for (const fs::path& exclusion : exclusions) {
-        const std::string& candidatePath = canonical.of(candidates[i].reached).native();
-        const std::string& excludedPath = canonical.of(exclusion).native();
-        if (candidatePath == excludedPath) continue;
-        if (isProperAncestor(candidatePath, excludedPath)) {
-          holders.push_back(i);
-          break;
-        }
-      }
-    }
-    if (holders.empty()) break;
-
-    std::vector<bool> replaced(candidates.size(), false);
-    std::vector<int> opened;
-    for (size_t i : holders) {
-      const Candidate& holder = candidates[i];
-      const fs::path& directory = canonical.of(holder.reached);
-      if (opensCycle(expansions, holder.origin, directory)) {
-        replaced[i] = true;
-        continue;
-      }
-      if (!fs::is_directory(directory)) continue;
-      replaced[i] = true;
-      bool viaLink = holder.throughLink || fs::is_symlink(fs::symlink_status(holder.reached));
-      expansions.push_back({directory, holder.suffix / directory.filename(), viaLink, holder.origin});
-      opened.push_back(static_cast<int>(expansions.size() - 1));
-    }
-
-    size_t kept = fresh;
-    for (size_t i = fresh; i < candidates.size(); ++i) {
-      if (replaced[i]) continue;
-      if (kept != i) candidates[kept] = std::move(candidates[i]);
-      ++kept;
-    }
-    candidates.resize(kept);
-    fresh = kept;
-
-    for (int index : opened) {
-      for (fs::path& entry : glob::rglob(entriesPattern(expansions[index].directory))) {
-        const Expansion& expansion = expansions[index];
-        candidates.push_back({std::move(entry), expansion.suffix, expansion.throughLink, index});
-      }
-    }
-  }
+  openUpHolders(candidates, exclusions, canonical);
 
   std::vector<fs::path> excluded;
   std::unordered_set<std::string> excludedTexts;
