@@ -19,6 +19,7 @@ using zip_test::OpenBytes;
 using zip_test::Put16;
 using zip_test::Put32;
 using zip_test::ReadAll;
+using zip_test::SameBytes;
 
 namespace {
 
@@ -62,7 +63,7 @@ TEST(EntryStream, StoredEntryYieldsExactlyItsBytes) {
   std::istream* stream = entry->GetDecompressionStream();
   ASSERT_NE(stream, nullptr);
   EXPECT_FALSE(entry->IsDecompressionStreamOpened());  // no decoder for stored data
-  EXPECT_EQ(ReadAll(stream), data);
+  EXPECT_TRUE(SameBytes(ReadAll(stream), data));
   EXPECT_EQ(stream->get(), std::char_traits<char>::eof());
 }
 
@@ -78,11 +79,11 @@ TEST(EntryStream, EveryMethodDeliversTheWholeEntry) {
   ASSERT_EQ(archive->GetEntriesCount(), 7u);
   EXPECT_GT(archive->GetEntry("deflate-large")->GetCompressedSize(), 32768u);
   EXPECT_EQ(ReadEntry(archive, "deflate-small"), small);
-  EXPECT_EQ(ReadEntry(archive, "deflate-large"), large);
+  EXPECT_TRUE(SameBytes(ReadEntry(archive, "deflate-large"), large));
   EXPECT_EQ(ReadEntry(archive, "bzip2-small"), small);
-  EXPECT_EQ(ReadEntry(archive, "bzip2-large"), large);
-  EXPECT_EQ(ReadEntry(archive, "lzma-marker"), large);
-  EXPECT_EQ(ReadEntry(archive, "lzma-no-marker"), large);
+  EXPECT_TRUE(SameBytes(ReadEntry(archive, "bzip2-large"), large));
+  EXPECT_TRUE(SameBytes(ReadEntry(archive, "lzma-marker"), large));
+  EXPECT_TRUE(SameBytes(ReadEntry(archive, "lzma-no-marker"), large));
   EXPECT_EQ(ReadEntry(archive, "lzma-small"), small);
 }
 
@@ -92,7 +93,7 @@ TEST(EntryStream, Bzip2FirstBlockLargerThanOneBuffer) {
   const std::string data = MakeData(1200000, 4);
   auto archive = OpenBytes(ZipBuilder().add("b", data, 12).bytes());
   EXPECT_GT(archive->GetEntry("b")->GetCompressedSize(), 4 * 32768u);
-  EXPECT_EQ(ReadEntry(archive, "b"), data);
+  EXPECT_TRUE(SameBytes(ReadEntry(archive, "b"), data));
 }
 
 TEST(EntryStream, EmptyEntriesEndAtOnce) {
@@ -133,7 +134,7 @@ TEST(EntryStream, SecondOpenIsRefusedUntilClosedThenRestarts) {
     EXPECT_EQ(std::string(head, sizeof(head)), data.substr(0, 10));
     entry->CloseDecompressionStream();
     EXPECT_FALSE(entry->IsDecompressionStreamOpened());
-    EXPECT_EQ(ReadAll(entry->GetDecompressionStream()), data) << method;
+    EXPECT_TRUE(SameBytes(ReadAll(entry->GetDecompressionStream()), data)) << method;
     EXPECT_EQ(entry->IsDecompressionStreamOpened(), method == 8);
   }
 }
@@ -157,9 +158,9 @@ TEST(EntryStream, TwoEntriesReadAlternately) {
       active = active || streams[i]->gcount() > 0;
     }
   }
-  EXPECT_EQ(got[0], a);
-  EXPECT_EQ(got[1], b);
-  EXPECT_EQ(got[2], c);
+  EXPECT_TRUE(SameBytes(got[0], a));
+  EXPECT_TRUE(SameBytes(got[1], b));
+  EXPECT_TRUE(SameBytes(got[2], c));
 }
 
 TEST(EntryStream, VersionAbove63IsRefused) {
@@ -233,7 +234,7 @@ TEST(EntryStream, DataShorterThanStatedEndsEarly) {
     auto archive = OpenBytes(bytes);
     const std::string got = ReadEntry(archive, "e");
     EXPECT_LT(got.size(), data.size()) << method;
-    EXPECT_EQ(got, data.substr(0, got.size())) << method;
+    EXPECT_TRUE(SameBytes(got, data.substr(0, got.size()))) << method;
   }
 }
 
@@ -246,7 +247,7 @@ TEST(EntryStream, DataLongerThanStatedIsBoundedByTheDecoder) {
     // The compressed size now covers the next entry's header too: the
     // decoder stops at the end of its own data.
     Put32(bytes, builder.centralHeaderOffset(0) + 20, static_cast<uint32_t>(builder.localHeaderOffset(1) + 40));
-    EXPECT_EQ(ReadEntry(OpenBytes(bytes), "e"), data) << method;
+    EXPECT_TRUE(SameBytes(ReadEntry(OpenBytes(bytes), "e"), data)) << method;
   }
   // Stored data has no end of its own: the bytes that follow come along.
   ZipBuilder builder;
@@ -274,7 +275,7 @@ TEST(EntryStream, CorruptCompressedDataEndsQuietly) {
       auto archive = OpenBytes(bytes);
       ASSERT_EQ(archive->GetEntriesCount(), 1u);
       const std::string got = ReadEntry(archive, "e");
-      EXPECT_NE(got, data) << method << " at " << cut;
+      EXPECT_FALSE(got == data) << method << " at " << cut;
       EXPECT_LE(got.size(), data.size() + 65536) << method << " at " << cut;
     }
   }
@@ -287,7 +288,7 @@ TEST(EntryStream, ForgedLzmaDictionarySizeIsHarmless) {
   std::string bytes = builder.bytes();
   // Properties: byte 4 is lc/lp/pb, bytes 5-8 the dictionary size.
   Put32(bytes, DataOffset(builder, 0, "e") + 5, 0xFFFFFFFF);
-  EXPECT_EQ(ReadEntry(OpenBytes(bytes), "e"), data);
+  EXPECT_TRUE(SameBytes(ReadEntry(OpenBytes(bytes), "e"), data));
 }
 
 TEST(EntryStream, BadLzmaHeaderEndsAtOnce) {
@@ -317,18 +318,22 @@ TEST(EntryStream, TruncatedArchiveFileEndsTheStream) {
 }
 
 TEST(EntryStream, ArchiveStreamMovedByOthersDoesNotDisturbAnEntry) {
-  const std::string data = MakeData(100000, 15);
-  std::istringstream stream(ZipBuilder().add("e", data, 8).bytes());
-  auto archive = ZipArchive::Create(stream);
-  std::istream* entry = archive->GetEntry("e")->GetDecompressionStream();
-  std::string got;
-  char chunk[40000];
-  while (entry->read(chunk, sizeof(chunk)), entry->gcount() > 0) {
-    got.append(chunk, static_cast<size_t>(entry->gcount()));
-    stream.seekg(0);
-    stream.setstate(std::ios::failbit);
+  const std::string data = MakeData(300000, 15);
+  for (uint16_t method : {0, 8}) {
+    std::istringstream stream(ZipBuilder().add("e", data, method).bytes());
+    auto archive = ZipArchive::Create(stream);
+    ASSERT_GT(archive->GetEntry("e")->GetCompressedSize(), 2 * 32768u);
+    std::istream* entry = archive->GetEntry("e")->GetDecompressionStream();
+    std::string got;
+    char chunk[40000];
+    while (entry->read(chunk, sizeof(chunk)), entry->gcount() > 0) {
+      got.append(chunk, static_cast<size_t>(entry->gcount()));
+      // Another user moves the shared stream and leaves it failed.
+      stream.seekg(0);
+      stream.setstate(std::ios::failbit);
+    }
+    EXPECT_TRUE(SameBytes(got, data)) << method;
   }
-  EXPECT_EQ(got, data);
 }
 
 TEST(EntryStream, ArchiveDestroyedFirstReleasesTheChain) {

@@ -3,6 +3,8 @@
 // patching of little-endian fields.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <istream>
 #include <memory>
@@ -52,6 +54,16 @@ inline std::string MakeData(size_t size, uint32_t seed = 1) {
   }
   data.resize(size);
   return data;
+}
+
+// Equality of large byte strings, reported by size and first difference
+// instead of printing both strings whole.
+inline ::testing::AssertionResult SameBytes(const std::string& got, const std::string& expected) {
+  if (got == expected) return ::testing::AssertionSuccess();
+  size_t at = 0;
+  while (at < got.size() && at < expected.size() && got[at] == expected[at]) ++at;
+  return ::testing::AssertionFailure() << "got " << got.size() << " bytes, expected " << expected.size()
+                                       << "; first difference at byte " << at;
 }
 
 inline void Put16(std::string& bytes, size_t offset, uint16_t value) {
