@@ -69,9 +69,4 @@ TEST_F(Agreement, AbsolutePatterns) {
                     r + "/w/src/deep/../*", r + "/w/.*", r + "/w/outside_link/**"});
 }
 
-TEST_F(Agreement, TildePatterns) {
-  EnvVar home("HOME", (top() / "w").string());
-  expect_agreement({"~", "~/*", "~/**/*.h", "~/src/*"});
-}
-
 }  // namespace
