@@ -161,22 +161,84 @@ bool match_name(const std::string& name, const std::string& pattern) {
   return std::regex_match(name, regex);
 }
 
+// Whether translate() turns some `[` of the pattern into a set.
+bool has_set(const std::string& pattern) {
+  const std::size_t n = pattern.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    if (pattern[i] != '[') {
+      continue;
+    }
+    std::size_t j = i + 1;
+    if (j < n && pattern[j] == '!') {
+      ++j;
+    }
+    if (j < n && pattern[j] == ']') {
+      ++j;
+    }
+    while (j < n && pattern[j] != ']') {
+      ++j;
+    }
+    if (j < n) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Matches a name against a pattern of literal bytes, `*` and `?` only, for a
+// name without carriage return or line feed: there the translated expression
+// reads `*` as any run of bytes, `?` as any one byte and every other byte as
+// itself, and this is what it computes. It takes time proportional to the
+// lengths' product at worst, where the expression engine backtracks
+// exponentially in the number of stars.
+bool wildcard_match(const std::string& name, const std::string& pattern) {
+  std::size_t n = 0;
+  std::size_t p = 0;
+  std::size_t star = std::string::npos;
+  std::size_t resume = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && pattern[p] == '*') {
+      star = p++;
+      resume = n;
+    } else if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == name[n])) {
+      ++p;
+      ++n;
+    } else if (star != std::string::npos) {
+      // Let the last star take one more byte and try again from there.
+      p = star + 1;
+      n = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') {
+    ++p;
+  }
+  return p == pattern.size();
+}
+
 // One pattern component, compiled on the first name it is tested against and
 // reused for every later name of the same expansion. Compiling lazily keeps
 // the moment of a std::regex_error where it belongs: at the first test.
+// Patterns without sets, tested against names without line breaks, are
+// matched directly, with the result the expression would give.
 class name_matcher {
  public:
-  explicit name_matcher(std::string pattern) : _pattern(std::move(pattern)) {}
+  explicit name_matcher(std::string pattern) : _pattern(std::move(pattern)), _simple(!has_set(_pattern)) {}
 
   bool matches(const std::string& name) {
     if (!_regex) {
       _regex.emplace(translate(_pattern));
+    }
+    if (_simple && name.find_first_of("\r\n") == std::string::npos) {
+      return wildcard_match(name, _pattern);
     }
     return std::regex_match(name, *_regex);
   }
 
  private:
   std::string _pattern;
+  bool _simple;
   std::optional<std::regex> _regex;
 };
 
@@ -781,6 +843,9 @@ bool has_magic(const std::string& s) { return ::glob::has_magic(s); }
 bool is_recursive(const std::string& pattern) { return ::glob::is_recursive(pattern); }
 std::string translate(const std::string& pattern) { return ::glob::translate(pattern); }
 bool match_name(const std::string& name, const std::string& pattern) { return ::glob::match_name(name, pattern); }
+bool matches(const std::string& name, const std::string& pattern) {
+  return ::glob::name_matcher(pattern).matches(name);
+}
 void string_replace(std::string& str, const std::string& from, const std::string& to) {
   ::glob::string_replace(str, from, to);
 }

@@ -2,6 +2,8 @@
 // into regular expressions and whole-name matching.
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <random>
 #include <regex>
 #include <string>
 #include <vector>
@@ -146,6 +148,44 @@ TEST(MatchName, SetsTheEngineRejectsThrow) {
   // Ranges running backwards: z-a, and a-- (from a down to -).
   EXPECT_THROW(match_name("b", "[z-a]"), std::regex_error);
   EXPECT_THROW(match_name("a", "[a--c]"), std::regex_error);
+}
+
+// The walk's matcher skips the expression engine where it can; it must give
+// match_name's answer (or its error) for every pattern and name.
+TEST(MatchName, WalkMatcherAgreesWithTheExpression) {
+  const std::string pattern_bytes = std::string("**?ab.\\(+[]!-^&\r\n\xc3", 20) + '\0';
+  const std::string name_bytes = std::string("ab.\\(+[]!-^&*?\r\n\xc3", 18) + '\0';
+  std::mt19937 random(20261206);
+  auto text = [&random](const std::string& bytes, std::size_t longest) {
+    std::string t(random() % (longest + 1), ' ');
+    for (auto& c : t) c = bytes[random() % bytes.size()];
+    return t;
+  };
+  int compared = 0;
+  for (int i = 0; i < 2500; ++i) {
+    const std::string pattern = text(pattern_bytes, 7);
+    for (int k = 0; k < 5; ++k) {
+      const std::string name = k == 0 ? pattern : text(name_bytes, 9);
+      std::optional<bool> expected, actual;
+      try {
+        expected = match_name(name, pattern);
+      } catch (const std::regex_error&) {
+      }
+      try {
+        actual = matches(name, pattern);
+      } catch (const std::regex_error&) {
+      }
+      ASSERT_EQ(actual, expected) << "pattern \"" << pattern << "\" name \"" << name << "\"";
+      compared += expected.has_value();
+    }
+  }
+  EXPECT_GT(compared, 6000);
+}
+
+TEST(MatchName, ManyStarsOnALongNameEndWithoutBacktracking) {
+  // The expression engine takes minutes here; the walk's matcher does not.
+  EXPECT_FALSE(matches(std::string(255, 'a'), "*a*a*a*a*a*a*b"));
+  EXPECT_TRUE(matches(std::string(255, 'a') + "b", "*a*a*a*a*a*a*b"));
 }
 
 }  // namespace
