@@ -1,7 +1,8 @@
-// The command-line parser, run in process with its output captured; the
-// refused command lines are checked through the executable.
+// The command line: accepted forms through the parser in process, refused
+// ones (and what follows them) through the executable.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <iostream>
 #include <sstream>
 #include <stdexcept>
@@ -10,121 +11,123 @@
 
 #include "driver/CommandLine.h"
 #include "driver/Updater.h"
+#include "support/Process.h"
+#include "support/TempDir.h"
+#include "support/ZipBuilder.h"
+
+namespace ts = testing_support;
 
 namespace {
 
-struct Parsed {
-  int result = -1;
-  RunSettings settings;
-  std::string out;
-  std::vector<std::string> args;  // keeps the texts settings point into
-};
-
-// Runs parseArgs on argv = {"updater", args...} and captures standard output.
-Parsed parse(std::vector<std::string> args) {
-  Parsed parsed;
-  parsed.args = std::move(args);
-  parsed.args.insert(parsed.args.begin(), "updater");
-  std::vector<char*> argv;
-  for (auto& a : parsed.args) argv.push_back(a.data());
-  argv.push_back(nullptr);
+// Runs `call` with standard output captured.
+template <class Call>
+std::string printedBy(Call call) {
   std::ostringstream captured;
   std::streambuf* original = std::cout.rdbuf(captured.rdbuf());
   try {
-    parsed.result = parseArgs(static_cast<int>(parsed.args.size()), argv.data(), parsed.settings);
+    call();
   } catch (...) {
     std::cout.rdbuf(original);
     throw;
   }
   std::cout.rdbuf(original);
-  parsed.out = captured.str();
-  return parsed;
-}
-
-std::string pathOf(const Parsed& parsed) {
-  return parsed.settings.zipFilePath ? parsed.settings.zipFilePath : "<unset>";
+  return captured.str();
 }
 
 }  // namespace
 
-TEST(CommandLine, SingleArgumentIsThePackagePathWhateverItIs) {
-  for (const char* arg : {"a.zip", "-f", "-s", "", "-x"}) {
-    Parsed p = parse({arg});
-    EXPECT_EQ(p.result, 0) << arg;
-    EXPECT_EQ(pathOf(p), arg);
-    EXPECT_EQ(p.settings.actionSet, 0);
-    EXPECT_EQ(p.out, "");
+TEST(CommandLine, AcceptedForms) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* path;  // nullptr: left unset
+    int set;
+  };
+  for (Case c : std::vector<Case>{
+           {{"a.zip"}, "a.zip", 0},
+           // A single argument is the package path whatever it is.
+           {{"-f"}, "-f", 0},
+           {{"-s"}, "-s", 0},
+           {{""}, "", 0},
+           {{"-f", "pkg.zip", "-s", "3"}, "pkg.zip", 3},
+           {{"-s", "2", "-f", "x.zip"}, "x.zip", 2},
+           {{"-s", "1"}, nullptr, 1},
+           // Only the letter after the dash counts.
+           {{"-fpackage.zip", "x.zip"}, "x.zip", 0},
+           {{"-file", "a.zip", "-set", "4"}, "a.zip", 4},
+           {{"-f", "first.zip", "-s", "1", "-f", "second.zip", "-s", "5"}, "second.zip", 5},
+           {{"-f", "a", "-s", "2x"}, "a", 2},
+           {{"-f", "a", "-s", "  +7"}, "a", 7},
+           {{"-f", "a", "-s", "-1"}, "a", -1},
+       }) {
+    SCOPED_TRACE(c.args.front() + " ... (" + std::to_string(c.args.size()) + " arguments)");
+    c.args.insert(c.args.begin(), "updater");
+    std::vector<char*> argv;
+    for (auto& a : c.args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    RunSettings settings;
+    int result = -1;
+    EXPECT_EQ(printedBy([&] { result = parseArgs(static_cast<int>(c.args.size()), argv.data(), settings); }), "");
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(settings.actionSet, c.set);
+    if (c.path == nullptr) {
+      EXPECT_EQ(settings.zipFilePath, nullptr);
+    } else {
+      ASSERT_NE(settings.zipFilePath, nullptr);
+      EXPECT_STREQ(settings.zipFilePath, c.path);
+      // The setting is the argument itself, not a copy.
+      EXPECT_NE(std::find(argv.begin(), argv.end(), settings.zipFilePath), argv.end());
+    }
   }
 }
 
-TEST(CommandLine, EmptyArgumentVectorLeavesEverythingUnset) {
-  RunSettings settings;
+TEST(CommandLine, NoArgumentVectorAtAllAsksForThePackage) {
   char* argv[] = {nullptr};
-  EXPECT_EQ(parseArgs(0, argv, settings), 0);
-  EXPECT_EQ(settings.zipFilePath, nullptr);
-  EXPECT_EQ(settings.actionSet, 0);
-}
-
-TEST(CommandLine, RunWithoutAnyArgumentVectorAsksForThePackage) {
-  char* argv[] = {nullptr};
-  std::ostringstream captured;
-  std::streambuf* original = std::cout.rdbuf(captured.rdbuf());
-  int status = runUpdater(0, argv);
-  std::cout.rdbuf(original);
+  int status = -1;
+  EXPECT_EQ(printedBy([&] { status = runUpdater(0, argv); }), "Arguments are required: -f ");
   EXPECT_EQ(status, 1);
-  EXPECT_EQ(captured.str(), "Arguments are required: -f ");
 }
 
-TEST(CommandLine, PairsWithoutPackageFlagLeaveThePathUnset) {
-  Parsed p = parse({"-s", "1"});
-  EXPECT_EQ(p.result, 0);
-  EXPECT_EQ(p.settings.zipFilePath, nullptr);
-  EXPECT_EQ(p.settings.actionSet, 1);
-  EXPECT_EQ(p.out, "");
-}
-
-TEST(CommandLine, FlagAndValuePairs) {
-  Parsed p = parse({"-f", "pkg.zip", "-s", "3"});
-  EXPECT_EQ(p.result, 0);
-  EXPECT_EQ(pathOf(p), "pkg.zip");
-  EXPECT_EQ(p.settings.actionSet, 3);
-
-  p = parse({"-s", "2", "-f", "x.zip"});
-  EXPECT_EQ(pathOf(p), "x.zip");
-  EXPECT_EQ(p.settings.actionSet, 2);
-}
-
-TEST(CommandLine, OnlyTheLetterAfterTheDashCounts) {
-  Parsed p = parse({"-fpackage.zip", "x.zip"});
-  EXPECT_EQ(p.result, 0);
-  EXPECT_EQ(pathOf(p), "x.zip");
-  p = parse({"-file", "a.zip", "-set", "4"});
-  EXPECT_EQ(pathOf(p), "a.zip");
-  EXPECT_EQ(p.settings.actionSet, 4);
-}
-
-TEST(CommandLine, SetNumberFollowsStoi) {
-  EXPECT_EQ(parse({"-f", "a", "-s", "2x"}).settings.actionSet, 2);
-  EXPECT_EQ(parse({"-f", "a", "-s", "  +7"}).settings.actionSet, 7);
-  EXPECT_EQ(parse({"-f", "a", "-s", "-1"}).settings.actionSet, -1);
-  EXPECT_THROW(parse({"-f", "a", "-s", "abc"}), std::invalid_argument);
-  EXPECT_THROW(parse({"-f", "a", "-s", "99999999999"}), std::out_of_range);
-}
-
-TEST(CommandLine, LaterFlagWins) {
-  Parsed p = parse({"-f", "first.zip", "-s", "1", "-f", "second.zip", "-s", "5"});
-  EXPECT_EQ(pathOf(p), "second.zip");
-  EXPECT_EQ(p.settings.actionSet, 5);
-}
-
-TEST(CommandLine, PathPointsIntoTheArgumentVector) {
-  Parsed p = parse({"-f", "pkg.zip"});
-  EXPECT_EQ(p.settings.zipFilePath, p.args[2].c_str());
-}
-
-TEST(CommandLine, ChecksRunInArgumentOrder) {
-  // The bad flag comes before the value that would not convert.
-  Parsed p = parse({"-x", "1", "-s", "abc"});
-  EXPECT_EQ(p.result, 1);
-  EXPECT_EQ(p.out, "Invalid argument: -x\n");
+TEST(CommandLine, RefusedCommandLinesThroughTheExecutable) {
+  ts::TempDir dir;
+  ts::makeManifestPackage(dir / "update.zip", R"({"actions": [[]]})");
+  // A set number that does not convert ends the run with the conversion's message.
+  auto failedStoi = [](const std::string& text) {
+    try {
+      (void)std::stoi(text);
+    } catch (const std::exception& error) {
+      return "Update failed: " + std::string(error.what()) + "\n";
+    }
+    return std::string("converted");
+  };
+  struct Case {
+    std::vector<std::string> args;
+    std::string out;
+    int status;
+  };
+  for (const Case& c : std::vector<Case>{
+           {{}, "Arguments are required: -f ", 1},
+           {{"-f", "update.zip", "-s"}, "few parameters for argument: -s\n", 1},
+           {{"-f", "update.zip", "-x", "1"}, "Invalid argument: -x\n", 1},
+           {{"-f", "update.zip", "1"}, "Unexpected argument: 1\n", 1},
+           {{"-f", "update.zip", "-s", "0", "-"}, "Invalid argument: -\n", 1},
+           {{"-s", "0", "-f"}, "few parameters for argument: -f\n", 1},
+           {{"a.zip", "-f", "b.zip"}, "Unexpected argument: a.zip\n", 1},
+           {{"", "a.zip"}, "Unexpected argument: \n", 1},
+           {{"-sfoo", "1", "-file"}, "few parameters for argument: -file\n", 1},
+           // A bad pair after good ones still fails the whole command line.
+           {{"-f", "update.zip", "-s", "1", "-q", "2"}, "Invalid argument: -q\n", 1},
+           // The checks run in argument order: the bad flag before the bad number.
+           {{"-x", "1", "-s", "abc"}, "Invalid argument: -x\n", 1},
+           {{"-s", "1"}, "Arguments are required: -f ", 1},
+           {{"-f", "update.zip", "-s", "abc"}, failedStoi("abc"), 2},
+           {{"-f", "update.zip", "-s", "99999999999"}, failedStoi("99999999999"), 2},
+           // Printed unsigned, then out of range.
+           {{"-f", "update.zip", "-s", "-1"}, ts::header("update.zip", "4294967295") + "Invalid set number\n", 0},
+       }) {
+    ts::RunOptions options;
+    options.cwd = dir.path();
+    ts::RunResult r = ts::runUpdater(c.args, options);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.status, c.status) << c.out;
+  }
 }

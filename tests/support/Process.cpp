@@ -7,23 +7,22 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <cstdlib>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <stdexcept>
 
 namespace testing_support {
 namespace {
 
-void drain(int fd, std::string& into, bool& open) {
+// Appends what `fd` holds now to `into`; clears `open` at its end. Returns
+// whether anything came.
+bool drain(int fd, std::string& into, bool& open) {
   char buffer[65536];
   ssize_t n = ::read(fd, buffer, sizeof buffer);
-  if (n > 0) {
-    into.append(buffer, static_cast<size_t>(n));
-  } else if (n == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) {
-    open = false;
-  }
+  if (n > 0) into.append(buffer, static_cast<size_t>(n));
+  if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) open = false;
+  return n > 0;
 }
 
 }  // namespace
@@ -49,11 +48,6 @@ RunResult run(const std::string& program, const std::vector<std::string>& args, 
       rlimit limit{static_cast<rlim_t>(options.fileSizeLimit), static_cast<rlim_t>(options.fileSizeLimit)};
       ::setrlimit(RLIMIT_FSIZE, &limit);
     }
-    for (const auto& name : options.unsetEnv) ::unsetenv(name.c_str());
-    for (const auto& entry : options.setEnv) {
-      auto eq = entry.find('=');
-      ::setenv(entry.substr(0, eq).c_str(), entry.substr(eq + 1).c_str(), 1);
-    }
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -68,8 +62,8 @@ RunResult run(const std::string& program, const std::vector<std::string>& args, 
   ::fcntl(outPipe[0], F_SETFL, O_NONBLOCK);
   ::fcntl(errPipe[0], F_SETFL, O_NONBLOCK);
   bool outOpen = true, errOpen = true;
-  auto deadline = std::chrono::steady_clock::now() +
-                  std::chrono::milliseconds(static_cast<long>(options.timeoutSeconds * 1000));
+  auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(static_cast<long>(options.timeoutSeconds * 1000));
   int status = 0;
   bool exited = false;
   // Reads until the child has exited. A program the child left running in
@@ -91,21 +85,17 @@ RunResult run(const std::string& program, const std::vector<std::string>& args, 
     }
   }
   // What the child wrote just before exiting is still in the pipes.
-  while (outOpen) {
-    size_t before = result.out.size();
-    drain(outPipe[0], result.out, outOpen);
-    if (result.out.size() == before) break;
+  while (outOpen && drain(outPipe[0], result.out, outOpen)) {
   }
-  while (errOpen) {
-    size_t before = result.err.size();
-    drain(errPipe[0], result.err, errOpen);
-    if (result.err.size() == before) break;
+  while (errOpen && drain(errPipe[0], result.err, errOpen)) {
   }
   ::close(outPipe[0]);
   ::close(errPipe[0]);
 
-  if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
-  else if (WIFSIGNALED(status)) result.status = 128 + WTERMSIG(status);
+  if (WIFEXITED(status))
+    result.status = WEXITSTATUS(status);
+  else if (WIFSIGNALED(status))
+    result.status = 128 + WTERMSIG(status);
   return result;
 }
 

@@ -9,23 +9,20 @@
 namespace testing_support {
 
 struct RunResult {
-  std::string out;    // everything written to standard output
-  std::string err;    // everything written to standard error
-  int status = -1;    // exit status (0-255), or 128 + signal when killed
+  std::string out;  // everything written to standard output
+  std::string err;  // everything written to standard error
+  int status = -1;  // exit status (0-255), or 128 + signal when killed
   bool timedOut = false;
 };
 
 struct RunOptions {
-  std::filesystem::path cwd;                 // empty: the test's own directory
-  std::vector<std::string> unsetEnv;         // variables removed in the child
-  std::vector<std::string> setEnv;           // "NAME=value" entries added
-  double timeoutSeconds = 60;                // the child is killed after this
-  long long fileSizeLimit = -1;              // >= 0: RLIMIT_FSIZE in bytes, SIGXFSZ ignored
+  std::filesystem::path cwd;     // empty: the test's own directory
+  double timeoutSeconds = 60;    // the child is killed after this
+  long long fileSizeLimit = -1;  // >= 0: RLIMIT_FSIZE in bytes, SIGXFSZ ignored
 };
 
 // Runs `program` with `args` (argv[1..]); standard input is /dev/null.
-RunResult run(const std::string& program, const std::vector<std::string>& args,
-              const RunOptions& options = {});
+RunResult run(const std::string& program, const std::vector<std::string>& args, const RunOptions& options = {});
 
 // Runs the real updater executable of this build.
 RunResult runUpdater(const std::vector<std::string>& args, const RunOptions& options = {});

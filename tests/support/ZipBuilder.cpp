@@ -41,21 +41,12 @@ struct EncodedEntry {
 EncodedEntry encode(const ZipEntrySpec& entry) {
   EncodedEntry encoded;
   encoded.crc = zip_codecs::crc32(entry.data);
-  switch (entry.method) {
-    case 8:
-      encoded.payload = zip_codecs::deflateRaw(entry.data);
-      break;
-    case 12:
-      encoded.payload = zip_codecs::bzip2(entry.data);
-      break;
-    case 14:
-      encoded.payload = zip_codecs::lzma(entry.data, entry.lzmaEndMarker);
-      if (entry.lzmaEndMarker) encoded.flags |= kFlagLzmaEndMarker;
-      break;
-    default:  // stored, and unknown methods carry the data as given
-      encoded.payload = entry.data;
-      break;
-  }
+  // Stored, and unknown methods, carry the data as given.
+  encoded.payload = entry.method == 8    ? zip_codecs::deflateRaw(entry.data)
+                    : entry.method == 12 ? zip_codecs::bzip2(entry.data)
+                    : entry.method == 14 ? zip_codecs::lzma(entry.data, entry.lzmaEndMarker)
+                                         : entry.data;
+  if (entry.method == 14 && entry.lzmaEndMarker) encoded.flags |= kFlagLzmaEndMarker;
   if (entry.dataDescriptor) encoded.flags |= kFlagDataDescriptor;
   if (!entry.password.empty()) {
     encoded.flags |= kFlagEncrypted;
@@ -188,12 +179,16 @@ std::string encrypt(const std::string& data, const std::string& password, uint8_
 
 }  // namespace zip_codecs
 
-ZipBuilder& ZipBuilder::add(const std::string& name, const std::string& data, uint16_t method) {
+ZipEntrySpec makeEntry(const std::string& name, const std::string& data, uint16_t method) {
   ZipEntrySpec entry;
   entry.name = name;
   entry.data = data;
   entry.method = method;
-  return add(entry);
+  return entry;
+}
+
+ZipBuilder& ZipBuilder::add(const std::string& name, const std::string& data, uint16_t method) {
+  return add(makeEntry(name, data, method));
 }
 
 ZipBuilder& ZipBuilder::add(const ZipEntrySpec& entry) {
@@ -202,9 +197,7 @@ ZipBuilder& ZipBuilder::add(const ZipEntrySpec& entry) {
 }
 
 ZipBuilder& ZipBuilder::addDirectory(const std::string& name) {
-  ZipEntrySpec entry;
-  entry.name = isDirectoryName(name) ? name : name + "/";
-  return add(entry);
+  return add(makeEntry(isDirectoryName(name) ? name : name + "/"));
 }
 
 ZipBuilder& ZipBuilder::comment(const std::string& archiveComment) {
@@ -218,67 +211,46 @@ ZipBuilder::Layout ZipBuilder::build() const {
   std::string central;
   for (const ZipEntrySpec& entry : _entries) {
     EncodedEntry encoded = encode(entry);
-    uint32_t compressedSize = static_cast<uint32_t>(encoded.payload.size());
-    uint32_t size = static_cast<uint32_t>(entry.data.size());
-    uint32_t localOffset = static_cast<uint32_t>(out.size());
+    const uint32_t compressedSize = static_cast<uint32_t>(encoded.payload.size());
+    const uint32_t size = static_cast<uint32_t>(entry.data.size());
+    // The fields the local and the central header share, from "version
+    // needed" to the extra field length; with a data descriptor the local
+    // header leaves CRC and sizes zero.
+    auto common = [&](std::string& header, bool deferred) {
+      for (uint16_t value : {entry.versionNeeded, encoded.flags, entry.method, entry.dosTime, entry.dosDate})
+        put16(header, value);
+      for (uint32_t value : {encoded.crc, compressedSize, size}) put32(header, deferred ? 0 : value);
+      put16(header, static_cast<uint16_t>(entry.name.size()));
+      put16(header, 0);
+    };
+
     layout.localOffsets.push_back(out.size());
+    layout.centralOffsets.push_back(central.size());  // relative until the directory's place is known
+    put32(central, kCentralHeaderSignature);
+    put16(central, kVersionMadeByUnix);
+    common(central, false);
+    put16(central, 0);  // comment length
+    put16(central, 0);  // disk number start
+    put16(central, 0);  // internal attributes
+    put32(central, attributesOf(entry));
+    put32(central, static_cast<uint32_t>(out.size()));
+    central += entry.name;
 
-    // With a data descriptor the local header leaves CRC and sizes zero.
-    bool deferred = entry.dataDescriptor;
     put32(out, kLocalHeaderSignature);
-    put16(out, entry.versionNeeded);
-    put16(out, encoded.flags);
-    put16(out, entry.method);
-    put16(out, entry.dosTime);
-    put16(out, entry.dosDate);
-    put32(out, deferred ? 0 : encoded.crc);
-    put32(out, deferred ? 0 : compressedSize);
-    put32(out, deferred ? 0 : size);
-    put16(out, static_cast<uint16_t>(entry.name.size()));
-    put16(out, 0);
-    out += entry.name;
-    out += encoded.payload;
-    if (deferred) {
-      put32(out, kDataDescriptorSignature);
-      put32(out, encoded.crc);
-      put32(out, compressedSize);
-      put32(out, size);
+    common(out, entry.dataDescriptor);
+    out += entry.name + encoded.payload;
+    if (entry.dataDescriptor) {
+      for (uint32_t value : {kDataDescriptorSignature, encoded.crc, compressedSize, size}) put32(out, value);
     }
-
-    std::string header;
-    put32(header, kCentralHeaderSignature);
-    put16(header, kVersionMadeByUnix);
-    put16(header, entry.versionNeeded);
-    put16(header, encoded.flags);
-    put16(header, entry.method);
-    put16(header, entry.dosTime);
-    put16(header, entry.dosDate);
-    put32(header, encoded.crc);
-    put32(header, compressedSize);
-    put32(header, size);
-    put16(header, static_cast<uint16_t>(entry.name.size()));
-    put16(header, 0);  // extra field length
-    put16(header, 0);  // comment length
-    put16(header, 0);  // disk number start
-    put16(header, 0);  // internal attributes
-    put32(header, attributesOf(entry));
-    put32(header, localOffset);
-    header += entry.name;
-    layout.centralOffsets.push_back(central.size());  // relative for now
-    central += header;
   }
 
   layout.centralDirectory = out.size();
   for (size_t& offset : layout.centralOffsets) offset += layout.centralDirectory;
   out += central;
-
   layout.endRecord = out.size();
-  uint16_t count = static_cast<uint16_t>(_entries.size());
+  const uint16_t count = static_cast<uint16_t>(_entries.size());
   put32(out, kEndRecordSignature);
-  put16(out, 0);
-  put16(out, 0);
-  put16(out, count);
-  put16(out, count);
+  for (uint16_t value : {uint16_t{0}, uint16_t{0}, count, count}) put16(out, value);
   put32(out, static_cast<uint32_t>(central.size()));
   put32(out, static_cast<uint32_t>(layout.centralDirectory));
   put16(out, static_cast<uint16_t>(_comment.size()));

@@ -32,6 +32,9 @@ struct ZipEntrySpec {
   uint16_t dosTime = 0, dosDate = 0x21;        // DOS time/date
 };
 
+// An entry description with every other field at its default.
+ZipEntrySpec makeEntry(const std::string& name, const std::string& data = "", uint16_t method = 0);
+
 class ZipBuilder {
  public:
   ZipBuilder& add(const std::string& name, const std::string& data, uint16_t method = 0);
