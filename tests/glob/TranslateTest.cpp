@@ -153,8 +153,11 @@ TEST(MatchName, SetsTheEngineRejectsThrow) {
 // The walk's matcher skips the expression engine where it can; it must give
 // match_name's answer (or its error) for every pattern and name.
 TEST(MatchName, WalkMatcherAgreesWithTheExpression) {
-  const std::string pattern_bytes = std::string("**?ab.\\(+[]!-^&\r\n\xc3", 20) + '\0';
-  const std::string name_bytes = std::string("ab.\\(+[]!-^&*?\r\n\xc3", 18) + '\0';
+  // Each alphabet with its terminating NUL as one more byte.
+  static const char pattern_alphabet[] = "**?ab.\\(+[]!-^&\r\n\xc3";
+  static const char name_alphabet[] = "ab.\\(+[]!-^&*?\r\n\xc3";
+  const std::string pattern_bytes(pattern_alphabet, sizeof pattern_alphabet);
+  const std::string name_bytes(name_alphabet, sizeof name_alphabet);
   std::mt19937 random(20261206);
   auto text = [&random](const std::string& bytes, std::size_t longest) {
     std::string t(random() % (longest + 1), ' ');
