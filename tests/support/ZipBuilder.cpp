@@ -63,45 +63,13 @@ uint32_t attributesOf(const ZipEntrySpec& entry) {
   return isDirectoryName(entry.name) ? ((040755u << 16) | 0x10u) : (0100644u << 16);
 }
 
-// Traditional PKWARE cipher state: three keys driven by the plaintext.
-class PkwareKeys {
- public:
-  explicit PkwareKeys(const std::string& password) {
-    for (char c : password) update(static_cast<uint8_t>(c));
-  }
-  uint8_t encrypt(uint8_t plain) {
-    uint8_t cipher = plain ^ streamByte();
-    update(plain);
-    return cipher;
-  }
-
- private:
-  static uint32_t crcStep(uint32_t crc, uint8_t byte) {
-    const z_crc_t* table = get_crc_table();
-    return static_cast<uint32_t>(table[(crc ^ byte) & 0xff]) ^ (crc >> 8);
-  }
-  void update(uint8_t plain) {
-    _key0 = crcStep(_key0, plain);
-    _key1 = (_key1 + (_key0 & 0xff)) * 134775813u + 1;
-    _key2 = crcStep(_key2, static_cast<uint8_t>(_key1 >> 24));
-  }
-  uint8_t streamByte() const {
-    uint32_t temp = (_key2 | 2) & 0xffff;
-    return static_cast<uint8_t>((temp * (temp ^ 1)) >> 8);
-  }
-  uint32_t _key0 = 0x12345678;
-  uint32_t _key1 = 0x23456789;
-  uint32_t _key2 = 0x34567890;
-};
-
 }  // namespace
 
 namespace zip_codecs {
 
 uint32_t crc32(const std::string& data) {
-  uLong crc = ::crc32(0L, Z_NULL, 0);
-  crc = ::crc32(crc, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size()));
-  return static_cast<uint32_t>(crc);
+  return static_cast<uint32_t>(
+      ::crc32(::crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
 }
 
 std::string deflateRaw(const std::string& data) {
@@ -167,13 +135,25 @@ std::string lzma(const std::string& data, bool endMarker) {
 }
 
 std::string encrypt(const std::string& data, const std::string& password, uint8_t checkByte) {
-  PkwareKeys keys(password);
+  // Traditional PKWARE cipher: three keys driven by the plaintext.
+  uint32_t keys[3] = {0x12345678, 0x23456789, 0x34567890};
+  auto crcStep = [](uint32_t crc, uint8_t byte) { return get_crc_table()[(crc ^ byte) & 0xff] ^ (crc >> 8); };
+  auto update = [&](uint8_t plain) {
+    keys[0] = crcStep(keys[0], plain);
+    keys[1] = (keys[1] + (keys[0] & 0xff)) * 134775813u + 1;
+    keys[2] = crcStep(keys[2], static_cast<uint8_t>(keys[1] >> 24));
+  };
   std::string out;
-  out.reserve(data.size() + 12);
+  auto put = [&](uint8_t plain) {
+    uint32_t temp = (keys[2] | 2) & 0xffff;
+    out.push_back(static_cast<char>(plain ^ static_cast<uint8_t>((temp * (temp ^ 1)) >> 8)));
+    update(plain);
+  };
+  for (char c : password) update(static_cast<uint8_t>(c));
   // Fixed filler keeps archives reproducible; only the last byte is checked.
-  for (int i = 0; i < 11; ++i) out.push_back(static_cast<char>(keys.encrypt(static_cast<uint8_t>(0x5a + 17 * i))));
-  out.push_back(static_cast<char>(keys.encrypt(checkByte)));
-  for (char c : data) out.push_back(static_cast<char>(keys.encrypt(static_cast<uint8_t>(c))));
+  for (int i = 0; i < 11; ++i) put(static_cast<uint8_t>(0x5a + 17 * i));
+  put(checkByte);
+  for (char c : data) put(static_cast<uint8_t>(c));
   return out;
 }
 

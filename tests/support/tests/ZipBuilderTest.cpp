@@ -155,11 +155,3 @@ TEST(ZipBuilder, HeadersCarryMethodFlagsAttributesAndOffsets) {
   EXPECT_EQ(field(bytes, end + 16), builder.centralDirectoryOffset());
   EXPECT_EQ(end + 22, bytes.size());
 }
-
-TEST(ZipBuilder, ManifestPackageHoldsOnlyTheStoredManifest) {
-  ts::TempDir dir;
-  ts::makeManifestPackage(dir / "m.zip", "{\"actions\": []}");
-  EXPECT_EQ(ts::run(kUnzip, {"-Z1", (dir / "m.zip").string()}).out, "manifest.json\n");
-  EXPECT_EQ(ts::run(kUnzip, {"-p", (dir / "m.zip").string(), "manifest.json"}).out, "{\"actions\": []}");
-  EXPECT_EQ(field(ts::readFile(dir / "m.zip"), 8, 2), 0u);  // method stored
-}
