@@ -7,14 +7,17 @@
 
 #include <cstdint>
 #include <istream>
-#include <memory>
 #include <random>
 #include <sstream>
 #include <string>
 
+#include "support/ZipBuilder.h"
 #include "zip/ZipArchive.h"
 
 namespace zip_test {
+
+using testing_support::ZipBuilder;
+using testing_support::ZipEntrySpec;
 
 // An archive over its own copy of `bytes`.
 inline ZipArchive::Ptr OpenBytes(const std::string& bytes) {
@@ -24,40 +27,47 @@ inline ZipArchive::Ptr OpenBytes(const std::string& bytes) {
 // Everything the stream yields until its end; "<null>" for a null stream.
 inline std::string ReadAll(std::istream* stream) {
   if (stream == nullptr) return "<null>";
-  std::ostringstream out;
+  std::string out;
   char buffer[5000];  // deliberately not a divisor of the layers' 32 KiB
-  for (;;) {
-    stream->read(buffer, sizeof(buffer));
-    if (stream->gcount() == 0) break;
-    out.write(buffer, stream->gcount());
-  }
-  return out.str();
+  while (stream->read(buffer, sizeof(buffer)), stream->gcount() > 0) out.append(buffer, stream->gcount());
+  return out;
 }
 
-// Text-like data: words from a small vocabulary in pseudo-random order,
-// mixed with some random bytes, so compressors work about as hard as on real
-// files. Deterministic for a given seed.
+// Reads the named entry whole and closes its chain again.
+inline std::string ReadEntry(const ZipArchive::Ptr& archive, const std::string& name) {
+  auto entry = archive->GetEntry(name);
+  if (entry == nullptr) return "<no entry>";
+  std::string data = ReadAll(entry->GetDecompressionStream());
+  entry->CloseDecompressionStream();
+  return data;
+}
+
+inline ZipEntrySpec Spec(const std::string& name, const std::string& data = "", uint16_t method = 0,
+                         bool lzmaEndMarker = true) {
+  ZipEntrySpec spec;
+  spec.name = name;
+  spec.data = data;
+  spec.method = method;
+  spec.lzmaEndMarker = lzmaEndMarker;
+  return spec;
+}
+
+// Words from a small vocabulary mixed with random bytes, so compressors work
+// about as hard as on real files. Deterministic for a given seed.
 inline std::string MakeData(size_t size, uint32_t seed = 1) {
   static const char* const words[] = {"update", "archive", "manifest", "entry", "stream", "buffer", "decode",
                                       "the",    "of",      "and",      "to",    "file",   "path",   "zip"};
   std::mt19937 random(seed);
   std::string data;
-  data.reserve(size + 16);
-  while (data.size() < size) {
-    const uint32_t pick = random() % 20;
-    if (pick < 14) {
-      data += words[pick];
-      data += (random() % 9 == 0) ? '\n' : ' ';
-    } else {
-      data += static_cast<char>(random() & 0xFF);
-    }
+  for (uint32_t pick; data.size() < size;) {
+    pick = random() % 20;
+    data += pick < 14 ? words[pick] + std::string(random() % 9 ? " " : "\n") : std::string(1, char(random()));
   }
   data.resize(size);
   return data;
 }
 
-// Equality of large byte strings, reported by size and first difference
-// instead of printing both strings whole.
+// Equality of large byte strings, reported by size and first difference.
 inline ::testing::AssertionResult SameBytes(const std::string& got, const std::string& expected) {
   if (got == expected) return ::testing::AssertionSuccess();
   size_t at = 0;
