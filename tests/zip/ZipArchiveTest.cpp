@@ -117,6 +117,7 @@ TEST(SeekToSignature, FindsTheNearestOccurrenceInEitherDirection) {
   };
   EXPECT_EQ(find(7, ZipArchive::SeekDirection::Backward), 2);
   EXPECT_EQ(find(3, ZipArchive::SeekDirection::Forward), 10);
+  EXPECT_EQ(find(10, ZipArchive::SeekDirection::Forward), 10);  // a signature right at the start counts
   EXPECT_EQ(find(11, ZipArchive::SeekDirection::Forward), -1);
   EXPECT_EQ(find(1, ZipArchive::SeekDirection::Backward), -1);
   stream.seekg(7);

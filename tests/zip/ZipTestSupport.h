@@ -76,14 +76,13 @@ inline ::testing::AssertionResult SameBytes(const std::string& got, const std::s
                                        << "; first difference at byte " << at;
 }
 
-inline void Put16(std::string& bytes, size_t offset, uint16_t value) {
-  bytes[offset] = static_cast<char>(value & 0xFF);
-  bytes[offset + 1] = static_cast<char>(value >> 8);
+inline void Put16(std::string& bytes, size_t at, uint16_t value) {
+  bytes[at] = static_cast<char>(value & 0xFF);
+  bytes[at + 1] = static_cast<char>(value >> 8);
 }
-
-inline void Put32(std::string& bytes, size_t offset, uint32_t value) {
-  Put16(bytes, offset, static_cast<uint16_t>(value & 0xFFFF));
-  Put16(bytes, offset + 2, static_cast<uint16_t>(value >> 16));
+inline void Put32(std::string& bytes, size_t at, uint32_t value) {
+  Put16(bytes, at, static_cast<uint16_t>(value & 0xFFFF));
+  Put16(bytes, at + 2, static_cast<uint16_t>(value >> 16));
 }
 
 }  // namespace zip_test
