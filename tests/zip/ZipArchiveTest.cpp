@@ -109,7 +109,8 @@ TEST(EndRecord, ScanWalksBackOverAnyLengthAndBlockBoundaries) {
 }
 
 TEST(SeekToSignature, FindsTheNearestOccurrenceInEitherDirection) {
-  std::istringstream stream(std::string("..PK\x05\x06....PK\x05\x06..", 18));
+  const char text[] = "..PK\x05\x06....PK\x05\x06..";  // signatures at 2 and 10
+  std::istringstream stream(std::string(text, sizeof(text) - 1));
   auto find = [&stream](std::streamoff from, ZipArchive::SeekDirection direction) -> std::streamoff {
     stream.clear();
     stream.seekg(from);
