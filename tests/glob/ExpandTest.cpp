@@ -14,71 +14,50 @@
 namespace {
 
 using namespace glob_testing;
-using Strings = std::vector<std::string>;
 
 class Expand : public GlobTree {
  protected:
   void SetUp() override {
-    for (const char* f : {"a",        ".b",         "e.txt",       "f.txt",       "]",          "a]b", "a[b",
-                          "c/c1.txt", "c/c2.txt",   "c/.hid",      "sub/.hidden", "sub/x.txt",  "t/b", "t/x/b",
-                          "t/x/y/b",  "t/x/y/.h/b", "w/x1/c1.txt", "w/x2/c2.txt", "w/y/c3.txt", "w/x3"})
-      file(f);
+    files({"a",        ".b",         "e.txt",       "f.txt",       "]",          "a]b", "a[b",
+           "c/c1.txt", "c/c2.txt",   "c/.hid",      "sub/.hidden", "sub/x.txt",  "t/b", "t/x/b",
+           "t/x/y/b",  "t/x/y/.h/b", "w/x1/c1.txt", "w/x2/c2.txt", "w/y/c3.txt", "w/x3"});
     dir("d1");
     dir("d2/inner");
   }
-
-  // The expected texts with "@" standing for the tree's absolute path.
-  Strings at_root(Strings texts) const {
-    for (auto& t : texts)
-      if (t[0] == '@') t = root().string() + t.substr(1);
-    return texts;
-  }
-};
-
-struct Row {
-  bool recursive;
-  std::string pattern;
-  Strings expected;  // sorted, "@" for the tree's absolute path
 };
 
 TEST_F(Expand, Patterns) {
+  struct Row {
+    bool recursive;
+    std::string pattern;  // "@" for the tree's absolute path, here and in the sorted results
+    Strings expected;
+  };
   const std::vector<Row> rows = {
       {false, "", {}},
       // Hidden names of the current directory are skipped, those below it not.
       {false, "*", {"]", "a", "a[b", "a]b", "c", "d1", "d2", "e.txt", "f.txt", "sub", "t", "w"}},
-      {false, "*.txt", {"e.txt", "f.txt"}},
-      {false, "?", {"]", "a", "c", "t", "w"}},
-      {false, "[]a]", {"]", "a"}},
-      {false, "[!]a]", {"c", "t", "w"}},
       {false, "sub/*", {"sub/.hidden", "sub/x.txt"}},
-      {false, "c/.*", {"c/.hid"}},
       {false, "*/*.txt", {"c/c1.txt", "c/c2.txt", "sub/x.txt"}},
       // Literal patterns; without "[", a "]" is no wildcard.
-      {false, "a", {"a"}},
       {false, "c/c1.txt", {"c/c1.txt"}},
       {false, "a]b", {"a]b"}},
       {false, "a[b", {"a[b"}},
-      {false, "missing", {}},
       {false, "missing/x", {}},
       {false, "a/x", {}},
       // A trailing slash keeps directories only.
       {false, "c/", {"c/"}},
       {false, "a/", {}},
       {false, "d*/", {"d1/", "d2/"}},
-      {false, "*/", {"c/", "d1/", "d2/", "sub/", "t/", "w/"}},
       // Wildcards in directory parts; the file w/x3 is no directory to search.
       {false, "w/x*/c*.txt", {"w/x1/c1.txt", "w/x2/c2.txt"}},
-      {false, "w/*/c*.txt", {"w/x1/c1.txt", "w/x2/c2.txt", "w/y/c3.txt"}},
-      {false, "w/z*/c*.txt", {}},
       // "**" is a plain "*" under glob, a tree below the directory under rglob.
       {false, "t/**/b", {"t/x/b"}},
-      {false, "t/**", {"t/b", "t/x"}},
       {true, "t/**/b", {"t/x/b", "t/x/y/.h/b", "t/x/y/b"}},
       {true, "t/**", {"t/b", "t/x", "t/x/b", "t/x/y", "t/x/y/.h", "t/x/y/.h/b", "t/x/y/b"}},
-      {true, "d2/**/", {"d2/inner/"}},
       {true,
        "**/",
        {"c/", "d1/", "d2/", "d2/inner/", "sub/", "t/", "t/x/", "t/x/y/", "t/x/y/.h/", "w/", "w/x1/", "w/x2/", "w/y/"}},
+      {true, "*/**/*.txt", {"w/x1/c1.txt", "w/x2/c2.txt", "w/y/c3.txt"}},
       // A leading dot anchors the pattern at the current directory.
       {false, ".b", {"@/.b"}},
       {false, "./*.txt", {"@/./e.txt", "@/./f.txt"}},
@@ -86,8 +65,6 @@ TEST_F(Expand, Patterns) {
       // Absolute patterns give absolute paths, and hide nothing.
       {false, "@/*.txt", {"@/e.txt", "@/f.txt"}},
       {false, "@/*/c?.txt", {"@/c/c1.txt", "@/c/c2.txt"}},
-      {false, "@/.*", {"@/.b"}},
-      {false, "@/c/", {"@/c/"}},
       {true, "@/t/**/b", {"@/t/x/b", "@/t/x/y/.h/b", "@/t/x/y/b"}},
   };
   for (const auto& row : rows) {
@@ -98,22 +75,19 @@ TEST_F(Expand, Patterns) {
 }
 
 TEST_F(Expand, ParentPrefixesClimbFromTheCurrentDirectory) {
-  CurrentDir inside(root() / "d2" / "inner");
+  fs::current_path(root() / "d2" / "inner");
   EXPECT_EQ(sorted(glob::glob("../../*.txt")), at_root({"@/e.txt", "@/f.txt"}));
-  EXPECT_EQ(texts(glob::glob("../../c/c1.txt")), at_root({"@/c/c1.txt"}));
   // Only leading "../" are climbed; a later one stays in the path.
   EXPECT_EQ(texts(glob::glob("../inner/../../a")), at_root({"@/d2/inner/../../a"}));
   EXPECT_TRUE(glob::glob("../*.txt").empty());
-  // The current directory is read at each call.
-  EXPECT_TRUE(glob::glob("*.txt").empty());
+  EXPECT_TRUE(glob::glob("*.txt").empty());  // the current directory is read at each call
 }
 
 TEST_F(Expand, ListsAreExpandedInOrderWithoutDeduplication) {
-  EXPECT_EQ(texts(glob::glob(std::vector<std::string>{"a", "e.txt", "a"})), (Strings{"a", "e.txt", "a"}));
+  EXPECT_EQ(texts(glob::glob({"c/c1.txt", "missing", "a", "c/c1.txt"})), (Strings{"c/c1.txt", "a", "c/c1.txt"}));
   const auto twice = glob::glob(std::vector<std::string>{"*.txt", "*.txt"});
   ASSERT_EQ(twice.size(), 4u);
   EXPECT_EQ(sorted({twice[0], twice[1]}), sorted({twice[2], twice[3]}));
-  EXPECT_EQ(texts(glob::glob({"c/c1.txt", "missing", "a"})), (Strings{"c/c1.txt", "a"}));
   EXPECT_EQ(texts(glob::rglob({"d2/**", "d1", "d2/**"})), (Strings{"d2/inner", "d1", "d2/inner"}));
   EXPECT_TRUE(glob::rglob(std::vector<std::string>{}).empty());
 }
@@ -122,13 +96,12 @@ TEST_F(Expand, Tilde) {
   {
     EnvVar home("HOME", root().string());
     EXPECT_EQ(texts(glob::glob("~")), at_root({"@"}));
-    EXPECT_EQ(sorted(glob::glob("~/c/*")), at_root({"@/c/.hid", "@/c/c1.txt", "@/c/c2.txt"}));
-    // Only the "~" is replaced: "~c" is HOME followed by "c".
+    EXPECT_EQ(sorted(glob::rglob("~/c/*")), at_root({"@/c/.hid", "@/c/c1.txt", "@/c/c2.txt"}));
     EnvVar slash("HOME", root().string() + "/");
-    EXPECT_EQ(texts(glob::glob("~c/c1.txt")), at_root({"@/c/c1.txt"}));
+    EXPECT_EQ(texts(glob::glob("~c/c1.txt")), at_root({"@/c/c1.txt"}));  // only the "~" is replaced
   }
   EnvVar unset("HOME", std::nullopt);
-  for (const char* pattern : {"~", "~/x", "~/*"}) {
+  for (const char* pattern : {"~", "~/*"}) {
     try {
       glob::glob(pattern);
       ADD_FAILURE() << pattern << " did not throw";
@@ -136,7 +109,8 @@ TEST_F(Expand, Tilde) {
       EXPECT_STREQ(e.what(), "error: Unable to expand `~` - HOME environment variable not set.");
     }
   }
-  file("x~");
+  EXPECT_THROW(glob::rglob({"a", "~/x"}), std::invalid_argument);
+  files({"x~"});
   EXPECT_EQ(texts(glob::glob("x~")), (Strings{"x~"}));
 }
 
@@ -145,22 +119,17 @@ TEST_F(Expand, InvalidSetThrowsOnlyWhenANameIsTested) {
   EXPECT_TRUE(glob::glob("empty/[\\x\\x]").empty());
   EXPECT_TRUE(glob::glob("missing/[\\x\\x]").empty());
   EXPECT_THROW(glob::glob("[\\x\\x]"), std::regex_error);
-  EXPECT_THROW(glob::glob("*/[a--c]"), std::regex_error);
+  EXPECT_THROW(glob::rglob("*/[a--c]"), std::regex_error);
 }
 
-TEST_F(Expand, NamesWithLineBreaks) {
-  file("lb/x\ny");
-  file("lb/\n");
+TEST_F(Expand, NamesWithLineBreaksAndLongNames) {
+  files({"lb/x\ny", "lb/\n"});
   // "*" stops at a line break; a name that is one line break matches all.
   EXPECT_EQ(sorted(glob::glob("lb/x*")), (Strings{"lb/\n"}));
-  EXPECT_EQ(sorted(glob::glob("lb/*.txt")), (Strings{"lb/\n"}));
   EXPECT_EQ(sorted(glob::glob("lb/x\n[y]")), (Strings{"lb/\n", "lb/x\ny"}));
   EXPECT_EQ(texts(glob::glob("lb/x\ny")), (Strings{"lb/x\ny"}));
-}
-
-TEST_F(Expand, VeryLongNames) {
   const std::string name = std::string(250, 'n') + ".txt";
-  file("long/" + name);
+  files({("long/" + name).c_str()});
   EXPECT_EQ(texts(glob::glob("long/*.txt")), (Strings{"long/" + name}));
   // A literal name too long for the file system is a status error.
   EXPECT_THROW(glob::glob("long/" + std::string(300, 'n')), std::filesystem::filesystem_error);

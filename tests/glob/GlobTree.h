@@ -1,5 +1,6 @@
 // Test-side helpers for the glob tests: a tree of files in a temporary
-// directory that is also the current directory while a test runs.
+// directory, entered as the current directory while a test runs, and a scoped
+// change of an environment variable.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -16,24 +17,9 @@
 namespace glob_testing {
 
 namespace fs = std::filesystem;
-using path_list = std::vector<fs::path>;
+using Strings = std::vector<std::string>;
 
-// Changes the current directory and changes it back when destroyed.
-class CurrentDir {
- public:
-  explicit CurrentDir(const fs::path& dir) : _saved(fs::current_path()) { fs::current_path(dir); }
-  ~CurrentDir() {
-    std::error_code ec;
-    fs::current_path(_saved, ec);
-  }
-  CurrentDir(const CurrentDir&) = delete;
-  CurrentDir& operator=(const CurrentDir&) = delete;
-
- private:
-  fs::path _saved;
-};
-
-// Sets or unsets an environment variable and restores it when destroyed.
+// Sets (or with nullopt unsets) a variable until destroyed.
 class EnvVar {
  public:
   EnvVar(const char* name, const std::optional<std::string>& value) : _name(name) {
@@ -45,46 +31,52 @@ class EnvVar {
   EnvVar& operator=(const EnvVar&) = delete;
 
  private:
-  void set(const std::optional<std::string>& value) {
-    if (value)
-      ::setenv(_name, value->c_str(), 1);
-    else
-      ::unsetenv(_name);
-  }
+  void set(const std::optional<std::string>& value) { value ? ::setenv(_name, value->c_str(), 1) : ::unsetenv(_name); }
   const char* _name;
   std::optional<std::string> _saved;
 };
 
-// A temporary directory, entered as the current directory for the test.
+// The tree is the current directory until the test ends, whatever directory
+// the test changes to.
 class GlobTree : public ::testing::Test {
  protected:
-  GlobTree() : _cwd(_tmp.path()) {}
+  GlobTree() : _saved(fs::current_path()) { fs::current_path(_tmp.path()); }
+  ~GlobTree() override {
+    std::error_code ignored;
+    fs::current_path(_saved, ignored);
+  }
 
   const fs::path& root() const { return _tmp.path(); }
-  void file(const std::string& relative) const { _tmp.write(relative, "x"); }
+  void files(std::initializer_list<const char*> relatives) const {
+    for (const char* relative : relatives) _tmp.write(relative, "x");
+  }
   void dir(const std::string& relative) const { _tmp.mkdir(relative); }
   void link(const std::string& relative, const fs::path& target) const {
     fs::create_directories((root() / relative).parent_path());
     fs::create_symlink(target, root() / relative);
   }
+  // The texts with a leading "@" replaced by the tree's absolute path.
+  Strings at_root(Strings texts) const {
+    for (auto& t : texts)
+      if (!t.empty() && t[0] == '@') t = root().string() + t.substr(1);
+    return texts;
+  }
 
  private:
   testing_support::TempDir _tmp;
-  CurrentDir _cwd;
+  fs::path _saved;
 };
 
-// The path texts, sorted: for results whose order depends on the listing order
-// of the operating system.
-inline std::vector<std::string> sorted(const path_list& paths) {
-  std::vector<std::string> texts;
-  for (const auto& p : paths) texts.push_back(p.string());
-  std::sort(texts.begin(), texts.end());
-  return texts;
+inline Strings texts(const std::vector<fs::path>& paths) {
+  Strings out;
+  for (const auto& p : paths) out.push_back(p.string());
+  return out;
 }
 
-inline std::vector<std::string> texts(const path_list& paths) {
-  std::vector<std::string> out;
-  for (const auto& p : paths) out.push_back(p.string());
+// For results whose order is the operating system's listing order.
+inline Strings sorted(const std::vector<fs::path>& paths) {
+  Strings out = texts(paths);
+  std::sort(out.begin(), out.end());
   return out;
 }
 
