@@ -1,18 +1,8 @@
 // The copy action through the real updater: exact output, exit status and
 // what ends up in the destination.
-#include <gtest/gtest.h>
+#include "actions/ActionTestSupport.h"
 
-#include <filesystem>
-#include <string>
-
-#include "actions/FileActionsHarness.h"
-#include "support/Process.h"
-#include "support/TempDir.h"
-
-using namespace file_actions_test;
-using testing_support::header;
-using testing_support::readFile;
-using testing_support::TempDir;
+using namespace action_testing;
 
 namespace {
 
@@ -26,6 +16,8 @@ std::string copyLine(const fs::path& from, const fs::path& to) {
   return "Copy from " + q(from) + " to " + q(to) + "\n";
 }
 
+const std::string kStart = header("update.zip") + announce("Copy files");
+
 }  // namespace
 
 TEST(CopyAction, OpensBundleAroundExclusionIntoNewDestination) {
@@ -33,11 +25,8 @@ TEST(CopyAction, OpensBundleAroundExclusionIntoNewDestination) {
   dir.write("app/Tool.app/Contents/data.db", "db");
   dir.write("app/Tool.app/Contents/Info.plist", "plist");
   dir.write("app/Tool.app/Contents/MacOS/tool", "bin");
-  const fs::path contents = dir / "app/Tool.app/Contents";
-  const fs::path destination = dir / "out/new";
-
-  Outcome run = runActions(dir, copyAction(json(dir / "app/Tool.app"), json(contents / "data.db"), destination));
-
+  const fs::path contents = dir / "app/Tool.app/Contents", destination = dir / "out/new";
+  RunResult run = runActions(dir, copyAction(json(dir / "app/Tool.app"), json(contents / "data.db"), destination));
   Pairs included, result;
   std::string copies;
   for (const std::string& name : listing(contents)) {
@@ -46,119 +35,88 @@ TEST(CopyAction, OpensBundleAroundExclusionIntoNewDestination) {
     result.emplace_back(contents / name, "Tool.app/Contents");
     copies += copyLine(contents / name, destination / "Tool.app/Contents" / name);
   }
-  EXPECT_EQ(run.out, header("update.zip") + announce("Copy files") +
-                         selectionLog(included, {contents / "data.db"}, result) + copies);
+  EXPECT_EQ(run.out, kStart + selectionLog(included, {contents / "data.db"}, result) + copies);
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(readFile(destination / "Tool.app/Contents/Info.plist"), "plist");
   EXPECT_EQ(readFile(destination / "Tool.app/Contents/MacOS/tool"), "bin");
   EXPECT_FALSE(fs::exists(destination / "Tool.app/Contents/data.db"));
 }
 
-TEST(CopyAction, MergesDirectoriesAndOverwritesFiles) {
+TEST(CopyAction, MergesDirectoriesOverwritesFilesAndCopiesLinkTargets) {
   TempDir dir;
   dir.write("src/lib/new.txt", "fresh");
-  const fs::path conf = dir.write("src/conf.txt", "new conf");
-  const fs::path res = dir.write("src/res.txt", "resource");
+  const fs::path conf = dir.write("src/conf.txt", "new conf"), res = dir.write("src/res.txt", "resource");
+  const fs::path target = dir.write("real/target.txt", "linked content");
+  fs::create_symlink(target, dir / "link.txt");
   dir.write("dest/lib/old.txt", "kept");
   dir.write("dest/lib/new.txt", "stale");
   dir.write("dest/conf.txt", "old conf");
   dir.mkdir("dest/res.txt");
   const fs::path dest = dir / "dest";
-
-  Outcome run = runActions(dir, copyAction(jsonList({dir / "src/lib", conf, res}), "[]", dest));
-
-  EXPECT_EQ(run.out, header("update.zip") + announce("Copy files") +
-                         selectionLog({{dir / "src/lib", ""}, {conf, ""}, {res, ""}}, {},
-                                      {{dir / "src/lib", ""}, {conf, ""}, {res, ""}}) +
+  RunResult run = runActions(dir, copyAction(jsonList({dir / "src/lib", conf, res, dir / "link.txt"}), "[]", dest));
+  EXPECT_EQ(run.out, kStart + selectionLog({{dir / "src/lib", ""}, {conf, ""}, {res, ""}, {target, ""}}) +
                          copyLine(dir / "src/lib", dest / "lib") + copyLine(conf, dest / "conf.txt") +
-                         copyLine(res, dest / "res.txt"));
+                         copyLine(res, dest / "res.txt") + copyLine(target, dest / "target.txt"));
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(readFile(dest / "lib/new.txt"), "fresh");
   EXPECT_EQ(readFile(dest / "lib/old.txt"), "kept");
   EXPECT_EQ(readFile(dest / "conf.txt"), "new conf");
   EXPECT_EQ(readFile(dest / "res.txt/res.txt"), "resource");
+  EXPECT_EQ(readFile(dest / "target.txt"), "linked content");
+  EXPECT_FALSE(fs::exists(fs::symlink_status(dest / "link.txt")));
 }
 
 TEST(CopyAction, RecursivePatternCopiesMatchesFlat) {
   TempDir dir;
-  const fs::path x = dir.write("tree/a/x.cfg", "x");
-  const fs::path y = dir.write("tree/a/b/y.cfg", "y");
+  const fs::path x = dir.write("tree/a/x.cfg", "x"), y = dir.write("tree/a/b/y.cfg", "y");
   dir.write("tree/a/b/z.txt", "z");
   const fs::path out = dir / "out";
-
-  Outcome run = runActions(dir, copyAction(json(dir / "tree/**/*.cfg"), "[]", out, ", \"recursive\": true"));
-
-  EXPECT_EQ(run.out, header("update.zip") + announce("Copy files") +
-                         selectionLog({{x, ""}, {y, ""}}, {}, {{x, ""}, {y, ""}}) + copyLine(x, out / "x.cfg") +
-                         copyLine(y, out / "y.cfg"));
+  RunResult run = runActions(dir, copyAction(json(dir / "tree/**/*.cfg"), "[]", out, ", \"recursive\": true"));
+  EXPECT_EQ(run.out,
+            kStart + selectionLog({{x, ""}, {y, ""}}) + copyLine(x, out / "x.cfg") + copyLine(y, out / "y.cfg"));
   EXPECT_EQ(readFile(out / "y.cfg"), "y");
   EXPECT_FALSE(fs::exists(out / "z.txt"));
 }
 
-TEST(CopyAction, EmptySelectionStillCreatesDestination) {
+TEST(CopyAction, EmptySelectionStillCreatesDestinationAndThePackageCanBeCopied) {
   TempDir dir;
-  const fs::path dest = dir / "a/b/c";
-  Outcome run = runActions(dir, copyAction(json(dir / "*.none"), "[]", dest));
-  EXPECT_EQ(run.out, header("update.zip") + announce("Copy files") + selectionLog({}, {}, {}));
+  const fs::path package = dir / "update.zip";
+  RunResult run = runActions(dir, copyAction(json(dir / "*.none"), "[]", dir / "a/b/c") + ", " +
+                                      copyAction("\"@update.zip\"", "[]", dir / "backup"));
+  EXPECT_EQ(run.out, kStart + selectionLog({}) + announce("Copy files") + selectionLog({{package, ""}}) +
+                         copyLine(package, dir / "backup/update.zip"));
   EXPECT_EQ(run.status, 0);
-  EXPECT_TRUE(fs::is_directory(dest));
+  EXPECT_TRUE(fs::is_directory(dir / "a/b/c"));
+  EXPECT_EQ(readFile(dir / "backup/update.zip"), readFile(package));
 }
 
-TEST(CopyAction, LinkIsCopiedUnderItsTargetsName) {
-  TempDir dir;
-  const fs::path target = dir.write("real/target.txt", "linked content");
-  fs::create_symlink(target, dir / "link.txt");
-  const fs::path out = dir / "out";
-
-  Outcome run = runActions(dir, copyAction(json(dir / "link.txt"), "[]", out));
-
-  EXPECT_EQ(run.out, header("update.zip") + announce("Copy files") + selectionLog({{target, ""}}, {}, {{target, ""}}) +
-                         copyLine(target, out / "target.txt"));
-  EXPECT_EQ(readFile(out / "target.txt"), "linked content");
-  EXPECT_FALSE(fs::exists(fs::symlink_status(out / "link.txt")));
-}
-
-TEST(CopyAction, MissingExcludeIsReportedButActionRuns) {
+TEST(CopyAction, InvalidActionsAreNeverPerformedMissingExcludeIsOnlyReported) {
   TempDir dir;
   const fs::path f = dir.write("f.txt", "f");
-  Outcome run =
-      runActions(dir, "{\"type\": \"copy\", \"include\": " + json(f) + ", \"destination\": " + json(dir / "out") + "}");
-  EXPECT_EQ(run.out, header("update.zip") + "Field exclude does not found\n" + announce("") +
-                         selectionLog({{f, ""}}, {}, {{f, ""}}) + copyLine(f, dir / "out/f.txt"));
+  const std::string include = ", \"include\": " + json(f);
+  RunResult run =
+      runActions(dir, "{\"type\": \"copy\"" + include + ", \"exclude\": []}, {\"type\": \"copy\"" + include +
+                          ", \"exclude\": [], \"destination\": 5}, " +
+                          "{\"type\": \"copy\", \"exclude\": [], \"destination\": \"x\"}, " + "{\"type\": \"copy\"" +
+                          include + ", \"destination\": " + json(dir / "out") + "}");
+  EXPECT_EQ(run.out, header("update.zip") + "Field include does not found\nField exclude does not found\n" +
+                         announce("") + selectionLog({{f, ""}}) + copyLine(f, dir / "out/f.txt"));
+  EXPECT_EQ(run.status, 0);
   EXPECT_EQ(readFile(dir / "out/f.txt"), "f");
-}
-
-TEST(CopyAction, InvalidActionsAreNeverPerformed) {
-  TempDir dir;
-  const fs::path f = dir.write("f.txt", "f");
-  const std::string include = ", \"include\": " + json(f) + ", \"exclude\": []";
-  Outcome run =
-      runActions(dir, "{\"type\": \"copy\"" + include + "}, {\"type\": \"copy\"" + include + ", \"destination\": 5}, " +
-                          "{\"type\": \"copy\", \"exclude\": [], \"destination\": " + json(dir / "out") + "}, " +
-                          "{\"type\": \"copy\", \"include\": [" + json(f) +
-                          ", 1], \"exclude\": 2, \"destination\": " + json(dir / "out") + "}");
-  EXPECT_EQ(run.out, header("update.zip") + "Field include does not found\n" +
-                         "Field include array has invalid items type\nField exclude has invalid type\n");
-  EXPECT_EQ(run.status, 0);
-  EXPECT_FALSE(fs::exists(dir / "out"));
+  EXPECT_FALSE(fs::exists(dir / "x"));
 }
 
 TEST(CopyAction, FailureStopsAtTheFailingPair) {
   TempDir dir;
-  const fs::path a = dir.write("a.txt", "a");
-  const fs::path b = dir.write("b.txt", "b");
-  const fs::path c = dir.write("cdir/inner.txt", "c").parent_path();
-  const fs::path d = dir.write("d.txt", "d");
+  const fs::path a = dir.write("a.txt", "a"), b = dir.write("b.txt", "b");
+  const fs::path c = dir.write("cdir/inner.txt", "c").parent_path(), d = dir.write("d.txt", "d");
   const fs::path out = dir / "out";
   dir.write("out/cdir", "a file where a directory would go");
-
-  Outcome run = runActions(dir, copyAction(jsonList({a, b, c, d}), "[]", out) + ", " +
-                                    "{\"type\": \"rename\", \"from\": \"a.txt\", \"to\": \"z.txt\"}");
-
-  const Pairs pairs{{a, ""}, {b, ""}, {c, ""}, {d, ""}};
+  RunResult run = runActions(dir, copyAction(jsonList({a, b, c, d}), "[]", out) + ", " +
+                                      "{\"type\": \"rename\", \"from\": \"a.txt\", \"to\": \"z.txt\"}");
   expectFailureAfter(run.out,
-                     header("update.zip") + announce("Copy files") + selectionLog(pairs, {}, pairs) +
-                         copyLine(a, out / "a.txt") + copyLine(b, out / "b.txt") + copyLine(c, out / "cdir"),
+                     kStart + selectionLog({{a, ""}, {b, ""}, {c, ""}, {d, ""}}) + copyLine(a, out / "a.txt") +
+                         copyLine(b, out / "b.txt") + copyLine(c, out / "cdir"),
                      out / "cdir");
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(readFile(out / "b.txt"), "b");
@@ -166,63 +124,33 @@ TEST(CopyAction, FailureStopsAtTheFailingPair) {
   EXPECT_TRUE(fs::exists(a));
 }
 
-TEST(CopyAction, DestinationThatIsAFileFails) {
+TEST(CopyAction, DestinationThatIsAFileOrTheSourceItselfFails) {
   TempDir dir;
-  const fs::path f = dir.write("f.txt", "f");
-  const fs::path dest = dir.write("dest", "plain file");
-
-  Outcome run = runActions(dir, copyAction(json(f), "[]", dest));
-
-  expectFailureAfter(run.out,
-                     header("update.zip") + announce("Copy files") + selectionLog({{f, ""}}, {}, {{f, ""}}) +
-                         copyLine(f, dest / "f.txt"),
-                     dest);
+  const fs::path f = dir.write("f.txt", "f"), dest = dir.write("dest", "plain file");
+  RunResult run = runActions(dir, copyAction(json(f), "[]", dest));
+  expectFailureAfter(run.out, kStart + selectionLog({{f, ""}}) + copyLine(f, dest / "f.txt"), dest);
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(readFile(dest), "plain file");
-}
 
-TEST(CopyAction, DirectoryOntoItselfFailsAndKeepsIt) {
-  TempDir dir;
   const fs::path src = dir.write("d/src/file.txt", "content").parent_path();
-  const fs::path later = dir.write("later.txt", "later");
-
-  Outcome run = runActions(dir, copyAction(jsonList({src, later}), "[]", dir / "d"));
-
-  const Pairs pairs{{src, ""}, {later, ""}};
-  expectFailureAfter(
-      run.out, header("update.zip") + announce("Copy files") + selectionLog(pairs, {}, pairs) + copyLine(src, src),
-      src);
+  run = runActions(dir, copyAction(jsonList({src, f}), "[]", dir / "d"));
+  expectFailureAfter(run.out, kStart + selectionLog({{src, ""}, {f, ""}}) + copyLine(src, src), src);
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(readFile(src / "file.txt"), "content");
-  EXPECT_FALSE(fs::exists(dir / "d/later.txt"));
+  EXPECT_FALSE(fs::exists(dir / "d/f.txt"));
 }
 
-TEST(CopyAction, UnresolvableEntryEndsRunBeforeTheLog) {
+TEST(CopyAction, UnresolvableEntryOrUnboundAliasEndsTheRun) {
   TempDir dir;
   dir.write("d/keep", "k");
   fs::create_symlink(dir / "gone", dir / "d/dangling");
-  Outcome run = runActions(dir, copyAction(json(dir / "d"), json(dir / "d/keep"), dir / "out"));
-  expectFailureAfter(run.out, header("update.zip") + announce("Copy files"), dir / "d/dangling");
+  RunResult run = runActions(dir, copyAction(json(dir / "d"), json(dir / "d/keep"), dir / "out"));
+  expectFailureAfter(run.out, kStart, dir / "d/dangling");
+  EXPECT_EQ(run.status, 2);
+  // The alias is resolved while the list is built, before any action runs.
+  run = runActions(dir, copyAction(json(dir / "d/keep"), "[]", dir / "out") + ", " +
+                            copyAction("[]", "[\"@elsewhere\"]", dir / "out"));
+  EXPECT_EQ(run.out, header("update.zip") + "Update failed: Alias does not found\n");
   EXPECT_EQ(run.status, 2);
   EXPECT_FALSE(fs::exists(dir / "out"));
-}
-
-TEST(CopyAction, UnboundAliasEndsRunWhileListIsBuilt) {
-  TempDir dir;
-  const fs::path f = dir.write("f.txt", "f");
-  Outcome run = runActions(
-      dir, copyAction(json(f), "[]", dir / "first") + ", " + copyAction(json(f), "[\"@elsewhere\"]", dir / "second"));
-  EXPECT_EQ(run.out, header("update.zip") + failure("Alias does not found"));
-  EXPECT_EQ(run.status, 2);
-  EXPECT_FALSE(fs::exists(dir / "first"));
-}
-
-TEST(CopyAction, AliasOfThePackageCanBeCopied) {
-  TempDir dir;
-  Outcome run = runActions(dir, copyAction("\"@update.zip\"", "[]", dir / "backup"));
-  const fs::path package = dir / "update.zip";
-  EXPECT_EQ(run.out, header("update.zip") + announce("Copy files") +
-                         selectionLog({{package, ""}}, {}, {{package, ""}}) +
-                         copyLine(package, dir / "backup/update.zip"));
-  EXPECT_EQ(readFile(dir / "backup/update.zip"), readFile(package));
 }

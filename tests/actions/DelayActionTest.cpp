@@ -1,73 +1,53 @@
-#include <gtest/gtest.h>
-
 #include <chrono>
-#include <memory>
 
-#include "actions/ActionTestHelpers.h"
+#include "actions/ActionTestSupport.h"
 #include "actions/DelayAction.h"
 
-using action_testing::outputOf;
-using action_testing::parseJson;
+using namespace action_testing;
 
-namespace {
-
-std::shared_ptr<DelayAction> delayFrom(const std::string& json, std::string* printed = nullptr) {
-  rapidjson::Document object = parseJson(json);
-  std::shared_ptr<DelayAction> action;
-  std::string text = outputOf([&] { action = std::make_shared<DelayAction>(object); });
-  if (printed != nullptr) *printed = text;
-  return action;
-}
-
-}  // namespace
-
-TEST(DelayAction, ReadsValueAndDescription) {
-  std::string printed;
-  auto action = delayFrom(R"({"type":"delay","value":1500,"description":"Pause a bit"})", &printed);
-  EXPECT_TRUE(action->isValid());
-  EXPECT_EQ(action->getDescription(), "Pause a bit");
-  EXPECT_EQ(printed, "");
-}
-
-TEST(DelayAction, DescriptionOfAnotherTypeIsIgnored) {
-  EXPECT_EQ(delayFrom(R"({"value":1,"description":7})")->getDescription(), "");
-  EXPECT_EQ(delayFrom(R"({"value":1})")->getDescription(), "");
-  // The description is cut at a NUL character like every string field.
-  EXPECT_EQ(delayFrom(R"({"value":1,"description":"ab\u0000cd"})")->getDescription(), "ab");
-}
-
-TEST(DelayAction, BadValuesFailWithoutLineEnd) {
-  for (const char* json :
-       {R"({"value":1500.0})", R"({"value":"1500"})", R"({})", R"({"value":3000000000})", R"({"value":-2147483649})",
-        R"({"value":1e3})", R"({"value":null})", R"({"value":true})", R"({"Value":1500})"}) {
-    std::string printed;
-    auto action = delayFrom(json, &printed);
-    EXPECT_FALSE(action->isValid()) << json;
-    EXPECT_EQ(printed, "Fail to parse Delay Action") << json;
+TEST(DelayAction, FieldsConstructorOutputAndPerform) {
+  struct Case {
+    const char* json;
+    const char* printed;  // by the constructor
+    const char* performed = nullptr;
+    const char* description = nullptr;
+  };
+  const char* const bad = "Fail to parse Delay Action";
+  for (const Case& c : {
+           Case{R"({"value":15,"description":"Pause a bit"})", "", "Do delay for 15ms\n", "Pause a bit"},
+           Case{R"({"value":-5,"description":7})", "", "Do delay for -5ms\n", ""},
+           Case{R"({"value":0,"description":"ab\u0000cd"})", "", "Do delay for 0ms\n", "ab"},
+           Case{R"({"value":2147483647})", "", nullptr, ""},
+           Case{R"({"value":-2147483648})", "", nullptr, ""},
+           Case{R"({"value":-7,"value":"x"})", "", "Do delay for -7ms\n", ""},
+           Case{R"({"value":1500.0})", bad},
+           Case{R"({"value":"1500"})", bad},
+           Case{R"({})", bad},
+           Case{R"({"value":3000000000})", bad},
+           Case{R"({"value":-2147483649})", bad},
+           Case{R"({"value":1e3})", bad},
+           Case{R"({"value":null})", bad},
+           Case{R"({"value":true})", bad},
+           Case{R"({"Value":1500})", bad},
+       }) {
+    SCOPED_TRACE(c.json);
+    rapidjson::Document object = parseJson(c.json);
+    std::unique_ptr<DelayAction> action;
+    EXPECT_EQ(outputOf([&] { action = std::make_unique<DelayAction>(object); }), c.printed);
+    EXPECT_EQ(action->isValid(), c.printed[0] == '\0');
+    if (c.description != nullptr) {
+      EXPECT_EQ(action->getDescription(), c.description);
+    }
+    if (c.performed != nullptr) {
+      EXPECT_EQ(outputOf([&] { action->perform(); }), c.performed);
+    }
   }
 }
 
-TEST(DelayAction, LimitsOfThe32BitRangeAreIntegers) {
-  EXPECT_TRUE(delayFrom(R"({"value":2147483647})")->isValid());
-  EXPECT_TRUE(delayFrom(R"({"value":-2147483648})")->isValid());
-}
-
-TEST(DelayAction, FirstOfRepeatedMembersCounts) {
-  auto action = delayFrom(R"({"value":-7,"value":"x"})");
-  ASSERT_TRUE(action->isValid());
-  EXPECT_EQ(outputOf([&] { action->perform(); }), "Do delay for -7ms\n");
-}
-
-TEST(DelayAction, PerformPrintsTheDelay) {
-  auto action = delayFrom(R"({"value":-5})");
-  EXPECT_EQ(outputOf([&] { action->perform(); }), "Do delay for -5ms\n");
-  action = delayFrom(R"({"value":0})");
-  EXPECT_EQ(outputOf([&] { action->perform(); }), "Do delay for 0ms\n");
-}
-
 TEST(DelayAction, PerformSleepsAtLeastTheDelay) {
-  auto action = delayFrom(R"({"value":150})");
+  rapidjson::Document object = parseJson(R"({"value":150})");
+  DelayAction action(object);
   auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(outputOf([&] { action->perform(); }), "Do delay for 150ms\n");
+  EXPECT_EQ(outputOf([&] { action.perform(); }), "Do delay for 150ms\n");
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(150));
 }

@@ -1,243 +1,133 @@
-#include <gtest/gtest.h>
-#include <sys/wait.h>
-
+// The wait action's search and timing on a process table in memory; the
+// real table and real processes are exercised by the end-to-end runs.
 #include <map>
-#include <memory>
-#include <string>
-#include <vector>
 
-#include "actions/ActionTestHelpers.h"
+#include "actions/ActionTestSupport.h"
 #include "actions/WaitAppFinishAction.h"
-#include "platform/LinuxProcessTable.h"
-#include "platform/NamedProcess.h"
-#include "support/TempDir.h"
 
-using action_testing::outputOf;
-using action_testing::parseJson;
-using testing_support::NamedProcess;
-using testing_support::TempDir;
+using namespace action_testing;
 
 namespace {
 
-// A process table in memory. Each process runs for a given number of probes
-// (or forever) and records the probes and kills it receives.
+// Each process runs for a given number of probes (or forever) and records
+// the probes and kills it receives.
 class FakeProcessTable : public platform::ProcessTable {
  public:
-  static constexpr long kForever = -1;
-
-  void add(int pid, const std::string& name, long probesWhileRunning = kForever) {
+  void add(int pid, const std::string& name, long probesWhileRunning = -1) {
     order.push_back(pid);
-    processes[pid] = Process{name, probesWhileRunning};
+    processes[pid] = {name, probesWhileRunning};
   }
-
   std::vector<int> listIds() const override { return order; }
   std::optional<std::string> shortName(int pid) const override {
     auto found = processes.find(pid);
-    if (found == processes.end()) return std::nullopt;
-    return found->second.name;
+    return found == processes.end() ? std::nullopt : std::optional<std::string>(found->second.first);
   }
   bool isRunning(int pid) const override {
     probes.push_back(pid);
-    const Process& process = processes.at(pid);
-    return process.runsFor == kForever || static_cast<long>(probes.size()) <= process.runsFor;
+    long runsFor = processes.at(pid).second;
+    return runsFor < 0 || static_cast<long>(probes.size()) <= runsFor;
   }
   void kill(int pid) const override { kills.push_back(pid); }
 
   std::vector<int> order;
-  mutable std::vector<int> probes;
-  mutable std::vector<int> kills;
-
- private:
-  struct Process {
-    std::string name;
-    long runsFor;
-  };
-  std::map<int, Process> processes;
+  mutable std::vector<int> probes, kills;
+  std::map<int, std::pair<std::string, long>> processes;
 };
 
-// Builds a wait action on a fake table whose pauses are only counted.
 struct FakeWait {
   explicit FakeWait(const std::string& json) {
     rapidjson::Document object = parseJson(json);
-    constructorOutput =
-        outputOf([&] { action = std::make_shared<WaitAppFinishAction>(object, table, [this] { ++pauses; }); });
+    printed = outputOf([&] { action = std::make_unique<WaitAppFinishAction>(object, table, [this] { ++pauses; }); });
   }
   std::string perform() {
     return outputOf([&] { action->perform(); });
   }
 
   std::shared_ptr<FakeProcessTable> table = std::make_shared<FakeProcessTable>();
-  std::shared_ptr<WaitAppFinishAction> action;
-  std::string constructorOutput;
+  std::unique_ptr<WaitAppFinishAction> action;
+  std::string printed;
   unsigned long pauses = 0;
 };
 
+const std::string kStart = "Wait for application finish App\n";
+const std::string kFinished = kStart + "Application App is finished \n";
+const std::string kTimeout = kStart + "Application App finish timeout \n";
+const std::string kKilled = kTimeout + "Kill application App";
+
 }  // namespace
 
-TEST(WaitAppFinishFields, ProgramIsRequired) {
+TEST(WaitAppFinish, ProgramIsRequired) {
   for (const char* json : {R"({})", R"({"program":3})", R"({"program":null,"timeout":5})"}) {
     FakeWait wait(json);
     EXPECT_FALSE(wait.action->isValid()) << json;
-    EXPECT_EQ(wait.constructorOutput, "Fail to parse Wait App Finish Action") << json;
+    EXPECT_EQ(wait.printed, "Fail to parse Wait App Finish Action") << json;
   }
   FakeWait good(R"({"program":"App","description":"Wait for App"})");
   EXPECT_TRUE(good.action->isValid());
-  EXPECT_EQ(good.constructorOutput, "");
+  EXPECT_EQ(good.printed, "");
   EXPECT_EQ(good.action->getDescription(), "Wait for App");
 }
 
-TEST(WaitAppFinishSearch, FirstListedProcessWithTheWholeName) {
+TEST(WaitAppFinish, FirstListedProcessWithTheWholeName) {
   FakeWait wait(R"({"program":"App"})");
-  wait.table->add(0, "App");
-  wait.table->add(30, "AppHelper");
-  wait.table->add(31, "app");
-  wait.table->add(32, "Ap");
-  wait.table->add(40, "App");
-  wait.table->add(35, "App");
+  EXPECT_EQ(wait.action->getAppPid(), -1);
+  for (auto [pid, name] : std::vector<std::pair<int, std::string>>{
+           {0, "App"}, {30, "AppHelper"}, {31, "app"}, {32, "Ap"}, {40, "App"}, {35, "App"}}) {
+    wait.table->add(pid, name);
+  }
   EXPECT_EQ(wait.action->getAppPid(), 40);
 }
 
-TEST(WaitAppFinishSearch, NoMatchGivesMinusOne) {
-  FakeWait wait(R"({"program":"App"})");
-  EXPECT_EQ(wait.action->getAppPid(), -1);
-  wait.table->add(12, "Other");
-  EXPECT_EQ(wait.action->getAppPid(), -1);
-}
-
-TEST(WaitAppFinishPerform, ProgramNotRunningPrintsOneLine) {
-  FakeWait wait(R"({"program":"App","close_on_timeout":true})");
-  wait.table->add(12, "Other");
-  EXPECT_EQ(wait.perform(), "Wait for application finish App\n");
-  EXPECT_TRUE(wait.table->probes.empty());
-  EXPECT_TRUE(wait.table->kills.empty());
-  EXPECT_EQ(wait.pauses, 0u);
-}
-
-TEST(WaitAppFinishPerform, FirstProbeComesAtOnce) {
-  FakeWait wait(R"({"program":"App"})");
-  wait.table->add(77, "App", 0);
-  EXPECT_EQ(wait.perform(), "Wait for application finish App\nApplication App is finished \n");
-  EXPECT_EQ(wait.table->probes, std::vector<int>{77});
-  EXPECT_EQ(wait.pauses, 0u);
-}
-
-TEST(WaitAppFinishPerform, EndsWhenTheProcessEnds) {
-  FakeWait wait(R"({"program":"App","close_on_timeout":true})");
-  wait.table->add(77, "App", 3);
-  EXPECT_EQ(wait.perform(), "Wait for application finish App\nApplication App is finished \n");
-  EXPECT_EQ(wait.table->probes.size(), 4u);
-  EXPECT_EQ(wait.pauses, 3u);
-  EXPECT_TRUE(wait.table->kills.empty());
-}
-
-TEST(WaitAppFinishPerform, DefaultTimeoutIsTenProbesAndTenSeconds) {
-  FakeWait wait(R"({"program":"App"})");
-  wait.table->add(5, "App");
-  EXPECT_EQ(wait.perform(), "Wait for application finish App\nApplication App finish timeout \n");
-  EXPECT_EQ(wait.table->probes.size(), 10u);
-  EXPECT_EQ(wait.pauses, 10u);
-  EXPECT_TRUE(wait.table->kills.empty());
-}
-
-TEST(WaitAppFinishPerform, TimeoutIsRoundedUpToWholeSeconds) {
-  for (auto [timeout, seconds] :
-       std::vector<std::pair<int, unsigned long>>{{1, 1}, {999, 1}, {1000, 1}, {1001, 2}, {1500, 2}, {2000, 2}}) {
-    FakeWait wait(R"({"program":"App","timeout":)" + std::to_string(timeout) + "}");
-    wait.table->add(5, "App");
-    EXPECT_EQ(wait.perform(), "Wait for application finish App\nApplication App finish timeout \n") << timeout;
-    EXPECT_EQ(wait.table->probes.size(), seconds) << timeout;
-    EXPECT_EQ(wait.pauses, seconds) << timeout;
+TEST(WaitAppFinish, ProbesPausesAndKills) {
+  struct Case {
+    std::string fields;  // after "program":"App"
+    long runsFor;        // probes while the process runs; -1 forever
+    std::string output;
+    unsigned long pauses;
+    bool killed;
+  };
+  for (const Case& c : std::vector<Case>{
+           {R"(,"close_on_timeout":true)", 0, kFinished, 0, false},  // the first probe comes at once
+           {R"(,"close_on_timeout":true)", 3, kFinished, 3, false},
+           {"", -1, kTimeout, 10, false},                // ten seconds by default
+           {R"(,"timeout":1)", -1, kTimeout, 1, false},  // rounded up to whole seconds
+           {R"(,"timeout":1000)", -1, kTimeout, 1, false},
+           {R"(,"timeout":1001)", -1, kTimeout, 2, false},
+           {R"(,"timeout":2000)", -1, kTimeout, 2, false},
+           {R"(,"timeout":1500,"close_on_timeout":true)", -1, kKilled, 2, true},
+           {R"(,"timeout":0,"close_on_timeout":true)", -1, kKilled, 0, true},
+           // Fields of another type keep their defaults.
+           {R"(,"timeout":2.5,"close_on_timeout":"true")", -1, kTimeout, 10, false},
+           {R"(,"timeout":"2000","close_on_timeout":1)", -1, kTimeout, 10, false},
+           {R"(,"timeout":4294967296)", -1, kTimeout, 10, false},
+           // A negative time-out counts as its unsigned 32-bit value; the
+           // elapsed time must not wrap before reaching it.
+           {R"(,"timeout":-1000)", 25000, kFinished, 25000, false},
+           {R"(,"timeout":-1)", -1, kTimeout, 4294968, false},
+           {R"(,"timeout":-295)", -1, kTimeout, 4294968, false},
+           {R"(,"timeout":-296)", -1, kTimeout, 4294967, false},
+       }) {
+    SCOPED_TRACE(c.fields);
+    FakeWait wait(R"({"program":"App")" + c.fields + "}");
+    EXPECT_EQ(wait.printed, "");
+    wait.table->add(5, "App", c.runsFor);
+    EXPECT_EQ(wait.perform(), c.output);
+    EXPECT_EQ(wait.pauses, c.pauses);
+    // One probe after each pause, plus the first one when the process ends.
+    EXPECT_EQ(wait.table->probes.size(), c.pauses + (c.output == kFinished ? 1 : 0));
+    EXPECT_EQ(wait.table->kills, c.killed ? std::vector<int>{5} : std::vector<int>{});
   }
 }
 
-TEST(WaitAppFinishPerform, KillOnTimeoutHasNoLineEnd) {
-  FakeWait wait(R"({"program":"App","timeout":1500,"close_on_timeout":true})");
-  wait.table->add(5, "App");
-  EXPECT_EQ(wait.perform(), "Wait for application finish App\nApplication App finish timeout \nKill application App");
-  EXPECT_EQ(wait.table->kills, std::vector<int>{5});
-}
+TEST(WaitAppFinish, NotRunningPrintsOneLineAndTheFoundProcessIsFollowed) {
+  FakeWait absent(R"({"program":"App","close_on_timeout":true})");
+  absent.table->add(12, "Other");
+  EXPECT_EQ(absent.perform(), kStart);
+  EXPECT_TRUE(absent.table->probes.empty() && absent.table->kills.empty());
 
-TEST(WaitAppFinishPerform, ZeroTimeoutDoesNotProbe) {
-  FakeWait wait(R"({"program":"App","timeout":0,"close_on_timeout":true})");
-  wait.table->add(5, "App");
-  EXPECT_EQ(wait.perform(), "Wait for application finish App\nApplication App finish timeout \nKill application App");
-  EXPECT_TRUE(wait.table->probes.empty());
-  EXPECT_EQ(wait.pauses, 0u);
-  EXPECT_EQ(wait.table->kills, std::vector<int>{5});
-}
-
-TEST(WaitAppFinishPerform, OptionalFieldsOfAnotherTypeKeepTheirDefaults) {
-  for (const char* json :
-       {R"({"program":"App","timeout":2.5,"close_on_timeout":"true"})",
-        R"({"program":"App","timeout":"2000","close_on_timeout":1})", R"({"program":"App","timeout":4294967296})"}) {
-    FakeWait wait(json);
-    wait.table->add(5, "App");
-    EXPECT_TRUE(wait.action->isValid());
-    EXPECT_EQ(wait.constructorOutput, "");
-    EXPECT_EQ(wait.perform(), "Wait for application finish App\nApplication App finish timeout \n") << json;
-    EXPECT_EQ(wait.pauses, 10u) << json;
-    EXPECT_TRUE(wait.table->kills.empty()) << json;
-  }
-}
-
-TEST(WaitAppFinishPerform, NegativeTimeoutWaitsForTheProcess) {
-  FakeWait wait(R"({"program":"App","timeout":-1000})");
-  wait.table->add(5, "App", 25000);
-  EXPECT_EQ(wait.perform(), "Wait for application finish App\nApplication App is finished \n");
-  EXPECT_EQ(wait.pauses, 25000u);
-}
-
-TEST(WaitAppFinishPerform, LargestTimeoutsEndAfterAbout49Days) {
-  // Counted in 32 bits the elapsed time would wrap before reaching these
-  // limits and the wait would never end.
-  for (auto [timeout, seconds] :
-       std::vector<std::pair<long, unsigned long>>{{-1, 4294968}, {-295, 4294968}, {-296, 4294967}, {-1001, 4294967}}) {
-    FakeWait wait(R"({"program":"App","timeout":)" + std::to_string(timeout) + "}");
-    wait.table->add(5, "App");
-    EXPECT_EQ(wait.perform(), "Wait for application finish App\nApplication App finish timeout \n") << timeout;
-    EXPECT_EQ(wait.pauses, seconds) << timeout;
-  }
-}
-
-TEST(WaitAppFinishPerform, FollowsTheOneProcessFound) {
   FakeWait wait(R"({"program":"App","timeout":3000})");
   wait.table->add(8, "App", 1);
   wait.table->add(9, "App");
-  EXPECT_EQ(wait.perform(), "Wait for application finish App\nApplication App is finished \n");
+  EXPECT_EQ(wait.perform(), kFinished);
   EXPECT_EQ(wait.table->probes, (std::vector<int>{8, 8}));
-}
-
-TEST(WaitAppFinishRealProcess, FindsAndOutlastsAChild) {
-  TempDir dir;
-  NamedProcess child(dir.path(), NamedProcess::uniqueName("upd-w-"));
-  rapidjson::Document object = parseJson(R"({"program":")" + child.name() + R"(","timeout":5000})");
-  // The child is killed during the first pause; unreaped, it is a zombie,
-  // which counts as ended.
-  int pauses = 0;
-  WaitAppFinishAction action(object, std::make_shared<platform::LinuxProcessTable>(), [&] {
-    ++pauses;
-    child.kill();
-    ASSERT_TRUE(child.becomesZombie());
-  });
-  EXPECT_EQ(action.getAppPid(), child.pid());
-  EXPECT_EQ(outputOf([&] { action.perform(); }),
-            "Wait for application finish " + child.name() + "\nApplication " + child.name() + " is finished \n");
-  EXPECT_EQ(pauses, 1);
-  EXPECT_EQ(action.getAppPid(), -1);
-}
-
-TEST(WaitAppFinishRealProcess, KillsTheChildOnTimeout) {
-  TempDir dir;
-  NamedProcess child(dir.path(), NamedProcess::uniqueName("upd-w-"));
-  rapidjson::Document object =
-      parseJson(R"({"program":")" + child.name() + R"(","timeout":2000,"close_on_timeout":true})");
-  int pauses = 0;
-  WaitAppFinishAction action(object, std::make_shared<platform::LinuxProcessTable>(), [&] { ++pauses; });
-  EXPECT_EQ(outputOf([&] { action.perform(); }), "Wait for application finish " + child.name() + "\nApplication " +
-                                                     child.name() + " finish timeout \nKill application " +
-                                                     child.name());
-  EXPECT_EQ(pauses, 2);
-  int status = child.reap();
-  ASSERT_TRUE(WIFSIGNALED(status));
-  EXPECT_EQ(WTERMSIG(status), SIGKILL);
 }

@@ -1,15 +1,15 @@
-// NamedProcess: a real process with a chosen short name, for tests that
-// look processes up by name. A copy of /bin/sleep is made under the given
-// name in a test directory and started as a child of the test; the kernel
-// names the process after that file. The destructor kills and reaps the
-// child if the test has not done so. Test-side only; Linux.
+// NamedProcess: a real child process with a chosen name, for tests that look
+// processes up by name. A copy of /bin/sleep is made under that name in a
+// test directory and started; the kernel names the process after the file.
+// The destructor kills and reaps the child unless the test has reaped it.
+// Throws std::runtime_error when the child cannot be started. Linux only.
 #pragma once
 
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -25,18 +25,15 @@ namespace testing_support {
 
 class NamedProcess {
  public:
-  // Starts `dir`/`name` (a copy of /bin/sleep) sleeping `seconds`.
-  NamedProcess(const std::filesystem::path& dir, const std::string& name, const std::string& seconds = "60")
-      : _name(name) {
-    const std::filesystem::path program = dir / name;
-    std::filesystem::copy_file("/bin/sleep", program, std::filesystem::copy_options::overwrite_existing);
+  // Starts `dir`/`prefix`+six random letters, sleeping `seconds`.
+  NamedProcess(const std::filesystem::path& dir, const std::string& prefix, const std::string& seconds = "60")
+      : _name(uniqueName(prefix)) {
+    const std::filesystem::path program = dir / _name;
+    std::filesystem::copy_file("/bin/sleep", program);
     std::filesystem::permissions(program, std::filesystem::perms::owner_all);
-    std::string path = program.string();
-    std::string duration = seconds;
+    std::string path = program.string(), duration = seconds;
     char* argv[] = {path.data(), duration.data(), nullptr};
-    if (::posix_spawn(&_pid, path.c_str(), nullptr, nullptr, argv, environ) != 0) {
-      throw std::runtime_error("cannot start " + path);
-    }
+    if (::posix_spawn(&_pid, path.c_str(), nullptr, nullptr, argv, environ) != 0) throw std::runtime_error(path);
     // Until exec has happened the child still carries the test's name.
     if (!waitFor([this] { return stat().find("(" + _name.substr(0, 15) + ")") != std::string::npos; })) {
       throw std::runtime_error("child did not take its name " + _name);
@@ -44,28 +41,24 @@ class NamedProcess {
   }
   ~NamedProcess() {
     if (!_reaped) {
-      ::kill(_pid, SIGKILL);
+      kill();
       reap();
     }
   }
   NamedProcess(const NamedProcess&) = delete;
   NamedProcess& operator=(const NamedProcess&) = delete;
 
-  // `prefix` followed by six random letters: a name nothing else runs under.
   static std::string uniqueName(const std::string& prefix) {
     static std::mt19937 random{std::random_device{}()};
-    std::uniform_int_distribution<int> letter(0, 25);
     std::string name = prefix;
-    for (int i = 0; i < 6; ++i) name += static_cast<char>('a' + letter(random));
+    for (int i = 0; i < 6; ++i) name += static_cast<char>('a' + random() % 26);
     return name;
   }
 
   int pid() const { return _pid; }
   const std::string& name() const { return _name; }
-
   // Kills the child without reaping it: it stays a zombie until reap().
   void kill() const { ::kill(_pid, SIGKILL); }
-
   // Waits for the child to end; returns its raw wait status.
   int reap() {
     int status = 0;
@@ -74,9 +67,7 @@ class NamedProcess {
     _reaped = true;
     return status;
   }
-
-  // Whether the kernel shows the child as a zombie (exited, not reaped),
-  // waiting up to five seconds for it to become one.
+  // Whether the kernel shows the child as a zombie within five seconds.
   bool becomesZombie() const {
     return waitFor([this] {
       std::string text = stat();
@@ -85,13 +76,11 @@ class NamedProcess {
     });
   }
 
-  // The child's /proc/PID/stat line, empty once it is gone.
+ private:
   std::string stat() const {
     std::ifstream file("/proc/" + std::to_string(_pid) + "/stat");
-    return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
   }
-
- private:
   template <class Condition>
   static bool waitFor(Condition condition) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
