@@ -23,10 +23,19 @@ namespace {
 constexpr size_t kMaxName = 255;
 
 // Reference: the specified matching, straight through std::regex.
+// libstdc++'s default executor backtracks, exponentially so for patterns
+// with many "*"; its breadth-first executor decides the same whole-name
+// match in polynomial time, so the reference never stalls a run.
+#ifdef __GLIBCXX__
+const auto kReferenceSyntax = std::regex::ECMAScript | std::regex_constants::__polynomial;
+#else
+const auto kReferenceSyntax = std::regex::ECMAScript;
+#endif
+
 // Returns 1 for a match, 0 for none, -1 when the expression is rejected.
 int referenceMatch(const std::string& name, const std::string& translated) {
   try {
-    return std::regex_match(name, std::regex(translated)) ? 1 : 0;
+    return std::regex_match(name, std::regex(translated, kReferenceSyntax)) ? 1 : 0;
   } catch (const std::regex_error&) {
     return -1;
   }

@@ -322,15 +322,21 @@ TEST_F(FaultInjection, PackageOverwrittenWhileUnpackingDoesNotCrash) {
   for (const std::string mode : {"truncated", "scrambled"}) {
     SCOPED_TRACE(mode);
     install({{"big.bin", "old big\n"}, {"last.txt", "old last\n"}});
-    makePackage({{"big.bin", payload(bigSize, "new")}, {"last.txt", "new last\n"}}, 8, unzipManifest(app));
+    // Stored, so the updater is still reading the package when it changes.
+    makePackage({{"big.bin", payload(bigSize, "new")}, {"last.txt", "new last\n"}}, 0, unzipManifest(app));
     const std::string original = readFile(package);
+    const std::string scrambled = payload(original.size() - original.size() / 2, "scrambled");
 
     RunningUpdater updater({package.string()}, logs);
     ASSERT_TRUE(updater.waitForOutput("Unzip file: big.bin")) << updater.output();
     {
       std::ofstream inPlace(package, std::ios::binary | std::ios::in | std::ios::out |
                                          (mode == "truncated" ? std::ios::trunc : std::ios::openmode{}));
-      if (mode == "scrambled") inPlace << payload(original.size(), "scrambled");
+      // The second half changes first, ahead of where the updater reads.
+      if (mode == "scrambled") {
+        inPlace.seekp(static_cast<std::streamoff>(original.size() / 2));
+        inPlace << scrambled;
+      }
     }
     int status = updater.wait();
     EXPECT_TRUE(status == 0 || status == 2) << status << "\n" << updater.output();
