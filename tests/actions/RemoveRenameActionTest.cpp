@@ -112,24 +112,6 @@ TEST(RemoveAction, LinkOpenedUpByAnExclusionLeavesItsTargetAlone) {
   EXPECT_TRUE(fs::is_symlink(dir / "app/docs"));
 }
 
-TEST(RemoveAction, FieldProblemsSkipTheActionUnboundAliasEndsTheRun) {
-  TempDir dir;
-  const fs::path f = dir.write("f.txt", "f");
-  RunResult run = runActions(
-      dir,
-      "{\"type\": \"remove\", \"include\": {}, \"exclude\": []}, {\"type\": \"remove\", \"include\": " + json(f) + "}");
-  EXPECT_EQ(run.out, header("update.zip") + "Field include has invalid type\nField exclude does not found\n" +
-                         announce("") + selectionLog({{f, ""}}) + removeLine(f));
-  EXPECT_EQ(run.status, 0);
-  EXPECT_FALSE(fs::exists(f));
-
-  dir.write("f.txt", "f");
-  run = runActions(dir, removeAction(json(f), "[]") + ", " + removeAction("[\"@missing\"]", "[]"));
-  EXPECT_EQ(run.out, header("update.zip") + "Update failed: Alias does not found\n");
-  EXPECT_EQ(run.status, 2);
-  EXPECT_TRUE(fs::exists(f));
-}
-
 TEST(RenameAction, RenamesLiterallyReplacingFilesAndEmptyDirectories) {
   TempDir dir;
   dir.write("old name.txt", "content");
