@@ -1,6 +1,6 @@
-// The selection of the file actions: expansion of directories around
-// exclusions, suffixes, links and the three log sections, run in-process on
-// real trees.
+// The selection of the file actions in-process on real trees; the copy and
+// remove tests run it end to end, with exclusions inside directories and
+// through links.
 #include <algorithm>
 
 #include "actions/ActionTestSupport.h"
@@ -15,7 +15,6 @@ class SelectionProbe final : public FilesActionInterface {
  public:
   explicit SelectionProbe(const rapidjson::Value& object) : FilesActionInterface(object) { valid = includeValid; }
   void perform() override {}
-  std::vector<SelectedFile> entries() const { return selectFiles(); }
 };
 
 SelectionProbe probe(const std::string& objectJson) {
@@ -51,26 +50,7 @@ Pairs entriesOf(const fs::path& directory, const fs::path& suffix, const std::ve
   return pairs;
 }
 
-Pairs concat(Pairs first, const Pairs& second) {
-  first.insert(first.end(), second.begin(), second.end());
-  return first;
-}
-
 }  // namespace
-
-TEST(FileSelection, ExclusionTwoLevelsDownKeepsSiblingsWhole) {
-  TempDir dir;
-  dir.write("top/a.txt", "a");
-  dir.write("top/other/x.txt", "x");
-  dir.write("top/sub/keep.txt", "k");
-  dir.write("top/sub/.hidden", "h");
-  dir.write("top/sub/deeper/y.txt", "y");
-  const fs::path top = dir / "top";
-  const Pairs firstLevel = entriesOf(top, "top", {"sub"});
-  EXPECT_EQ(selectWith(action(jsonList({top}), jsonList({top / "sub/keep.txt"}))).log,
-            selectionLog(concat(firstLevel, entriesOf(top / "sub", "top/sub")), {top / "sub/keep.txt"},
-                         concat(firstLevel, entriesOf(top / "sub", "top/sub", {"keep.txt"}))));
-}
 
 TEST(FileSelection, ListedExclusionsDuplicatesAndInvalidInclude) {
   TempDir dir;
@@ -109,38 +89,6 @@ TEST(FileSelection, PathsWithQuotesAndBackslashesAreEscaped) {
             std::string::npos)
       << s.log;
   EXPECT_EQ(s.pairs, (Pairs{{other, "we\"ird\\name"}}));
-}
-
-TEST(FileSelection, IncludeThroughLinkIsWorkedInCanonicalForm) {
-  TempDir dir;
-  dir.write("real/Tool.app/keep", "k");
-  const fs::path other = dir.write("real/Tool.app/other", "o");
-  fs::create_directory_symlink(dir / "real", dir / "linked");
-  EXPECT_EQ(
-      selectWith(action(json(dir / "linked/Tool.app"), json(dir / "linked/Tool.app/keep"))).log,
-      selectionLog(entriesOf(dir / "real/Tool.app", "Tool.app"), {dir / "real/Tool.app/keep"}, {{other, "Tool.app"}}));
-}
-
-TEST(FileSelection, EntriesRememberHowTheyWereReached) {
-  TempDir dir;
-  dir.write("app/keep", "k");
-  dir.write("outside/data/keep", "k");
-  dir.write("outside/data/file", "f");
-  fs::create_directory_symlink(dir / "outside/data", dir / "app/docs");
-  CapturedOutput capture;
-  // A link found in an opened directory: its target, reached through it.
-  std::vector<SelectedFile> entries = probe(action(json(dir / "app"), json(dir / "app/keep"))).entries();
-  ASSERT_EQ(entries.size(), 1u);
-  EXPECT_EQ(entries[0].file, dir / "outside/data");
-  EXPECT_EQ(entries[0].reached, dir / "app/docs");
-  EXPECT_EQ(entries[0].suffix, "app");
-  EXPECT_FALSE(entries[0].throughLink);
-  // Entries of a directory opened through a link are marked.
-  entries = probe(action(json(dir / "app/docs"), json(dir / "app/docs/keep"))).entries();
-  ASSERT_EQ(entries.size(), 1u);
-  EXPECT_EQ(entries[0].file, dir / "outside/data/file");
-  EXPECT_EQ(entries[0].suffix, "data");
-  EXPECT_TRUE(entries[0].throughLink);
 }
 
 TEST(FileSelection, LinkBackToAnOpenedDirectoryEndsTheExpansion) {

@@ -32,7 +32,7 @@ fs::path documentsLinkedFrom(const TempDir& dir, const std::string& link) {
 
 TEST(RemoveAction, KeepsExcludedPathAndTheDirectoriesLeadingToIt) {
   TempDir dir;
-  dir.write("x/dir/a.txt", "a");
+  dir.write("x/dir/.a", "a");
   dir.write("x/dir/sub/b.txt", "b");
   dir.write("x/dir/inner/c.txt", "c");
   const fs::path keep = dir.write("x/dir/inner/keep.txt", "keep"), top = dir / "x/dir";

@@ -21,31 +21,26 @@ bool listed(const LinuxProcessTable& table, int pid) {
 
 }  // namespace
 
-TEST(LinuxProcessTable, FindsAStartedChildByTheKernelsName) {
+TEST(LinuxProcessTable, FindsStartedChildrenByTheirWholeNames) {
   TempDir dir;
-  NamedProcess child(dir.path(), "upd-p-");
+  NamedProcess child(dir.path(), "upd-p-"), longer(dir.path(), "upd-long-name-xy");  // 22 bytes: the kernel keeps 15
+  const std::string name = child.name(), longName = longer.name();
   LinuxProcessTable table;
   EXPECT_TRUE(listed(table, child.pid()));
   EXPECT_TRUE(listed(table, ::getpid()));
-  EXPECT_EQ(table.shortName(child.pid()), child.name());
-  EXPECT_TRUE(table.hasName(child.pid(), child.name()));
-  EXPECT_FALSE(table.hasName(child.pid(), child.name() + "x"));
-  EXPECT_FALSE(table.hasName(child.pid(), child.name().substr(0, child.name().size() - 1)));
   EXPECT_TRUE(table.isRunning(child.pid()));
-}
-
-TEST(LinuxProcessTable, LongNamesNeedTheExecutablesFileName) {
-  TempDir dir;
-  NamedProcess child(dir.path(), "upd-long-name-xy");  // 22 bytes: the kernel keeps 15
-  const std::string name = child.name();
-  LinuxProcessTable table;
-  ASSERT_EQ(table.shortName(child.pid()), name.substr(0, 15));
-  EXPECT_TRUE(table.hasName(child.pid(), name));
-  EXPECT_FALSE(table.hasName(child.pid(), name.substr(0, 15) + "other"));
-  EXPECT_FALSE(table.hasName(child.pid(), name + "z"));
-  // A 15-byte name is compared whole with the kernel's name.
-  EXPECT_TRUE(table.hasName(child.pid(), name.substr(0, 15)));
-  EXPECT_FALSE(table.hasName(child.pid(), name.substr(0, 14)));
+  EXPECT_EQ(table.shortName(child.pid()), name);
+  EXPECT_EQ(table.shortName(longer.pid()), longName.substr(0, 15));
+  const std::pair<int, std::string> matching[] = {
+      {child.pid(), name}, {longer.pid(), longName}, {longer.pid(), longName.substr(0, 15)}};
+  for (const auto& [pid, candidate] : matching) EXPECT_TRUE(table.hasName(pid, candidate)) << candidate;
+  // Longer names need the executable's file name beyond the kernel's 15 bytes.
+  const std::pair<int, std::string> other[] = {{child.pid(), name + "x"},
+                                               {child.pid(), name.substr(0, name.size() - 1)},
+                                               {longer.pid(), longName.substr(0, 15) + "other"},
+                                               {longer.pid(), longName + "z"},
+                                               {longer.pid(), longName.substr(0, 14)}};
+  for (const auto& [pid, candidate] : other) EXPECT_FALSE(table.hasName(pid, candidate)) << candidate;
 }
 
 TEST(LinuxProcessTable, AZombieCountsAsEndedAndKillEndsTheProcess) {
