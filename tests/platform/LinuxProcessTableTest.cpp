@@ -66,11 +66,22 @@ TEST(LinuxProcessTable, IdsThatNameNoProcessAndOnesOwnedByOthers) {
   for (int pid : {noSuchPid, 0, -1}) EXPECT_FALSE(table.isRunning(pid)) << pid;
   EXPECT_EQ(table.shortName(noSuchPid), std::nullopt);
   EXPECT_FALSE(table.hasName(noSuchPid, "sleep"));
-  // The first process of the system runs whoever owns it (a probe of
-  // another user's process is refused, not absent).
   EXPECT_TRUE(table.isRunning(1));
   EXPECT_TRUE(LinuxProcessTable("/nonexistent-proc-root").listIds().empty());
   EXPECT_NE(dynamic_cast<const LinuxProcessTable*>(platform::systemProcessTable().get()), nullptr);
+}
+
+TEST(LinuxProcessTable, AProcessOfAnotherUserRuns) {
+  // Probing another user's process is refused (EPERM), which still means it
+  // exists. As root, the probe is made from a child that became "nobody".
+  pid_t child = ::fork();
+  if (child == 0) {
+    if (::getuid() == 0 && ::setuid(65534) != 0) ::_exit(2);
+    ::_exit(LinuxProcessTable().isRunning(1) ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 // A hand-made proc tree checks how records are read, whatever runs here.
