@@ -18,13 +18,13 @@ namespace {
 
 const char* const kNoLists = R"("include":[],"exclude":[])";
 
-ZipEntrySpec spec(const std::string& name, const std::string& data, uint16_t method = 0,
+ZipEntrySpec item(const std::string& name, const std::string& data, uint16_t method = 0,
                   std::optional<uint32_t> attributes = std::nullopt) {
   ZipEntrySpec entry = makeEntry(name, data, method);
   entry.externalAttributes = attributes;
   return entry;
 }
-ZipEntrySpec link(const std::string& name, const std::string& text) { return spec(name, text, 0, 0120777u << 16); }
+ZipEntrySpec link(const std::string& name, const std::string& text) { return item(name, text, 0, 0120777u << 16); }
 
 std::string skip(const std::string& why, const std::string& name) {
   return "Skip unzip file (" + why + ")" + name + "\n";
@@ -113,16 +113,16 @@ TEST_F(UnzipActionTest, EveryMethodAndSizeIsUnpackedExactly) {
   for (char& c : noise) c = static_cast<char>(random());
   std::string text;
   for (int i = 0; i < 20000; ++i) text += "line " + std::to_string(i % 97) + " of a text file\n";
-  std::vector<ZipEntrySpec> entries = {spec("empty", ""),
-                                       spec("stored.bin", noise),
-                                       spec("deflate.txt", text, 8),
-                                       spec("noise.bin", noise, 8),
-                                       spec("deflate-empty", "", 8),
-                                       spec("bzip2.txt", text, 12),
-                                       spec("lzma.txt", text, 14),
-                                       spec("lzma-bare.txt", text, 14),
-                                       spec("descriptor.bin", noise, 8),
-                                       spec("method-99", "kept as stored", 99)};
+  std::vector<ZipEntrySpec> entries = {item("empty", ""),
+                                       item("stored.bin", noise),
+                                       item("deflate.txt", text, 8),
+                                       item("noise.bin", noise, 8),
+                                       item("deflate-empty", "", 8),
+                                       item("bzip2.txt", text, 12),
+                                       item("lzma.txt", text, 14),
+                                       item("lzma-bare.txt", text, 14),
+                                       item("descriptor.bin", noise, 8),
+                                       item("method-99", "kept as stored", 99)};
   entries[7].lzmaEndMarker = false;
   entries[8].dataDescriptor = true;
   ZipBuilder builder;
@@ -132,7 +132,7 @@ TEST_F(UnzipActionTest, EveryMethodAndSizeIsUnpackedExactly) {
     expected += line(entry.name, entry.data.size());
   }
   // An encrypted entry is listed, then left out without a file.
-  ZipEntrySpec secret = spec("secret.txt", "classified", 8);
+  ZipEntrySpec secret = item("secret.txt", "classified", 8);
   secret.password = "pw";
   builder.add(secret).write(package());
   Outcome outcome = unzip();
@@ -143,8 +143,8 @@ TEST_F(UnzipActionTest, EveryMethodAndSizeIsUnpackedExactly) {
 }
 
 TEST_F(UnzipActionTest, ListsMatchWholeNamesExcludeWinsDirectoriesAreCreatedSilently) {
-  pack({spec("bin/", ""), spec("bin/tool", "1"), spec("./bin/tool", "2"), spec("Bin/tool", "3"), spec("bin/*", "4"),
-        spec("bin/both", "5"), spec("deep/er/skipped", "6")});
+  pack({item("bin/", ""), item("bin/tool", "1"), item("./bin/tool", "2"), item("Bin/tool", "3"), item("bin/*", "4"),
+        item("bin/both", "5"), item("deep/er/skipped", "6")});
   Outcome outcome = unzip(R"("include":["bin/tool","bin/*","bin/both","bin/other"],"exclude":"bin/both")");
   const std::string why = "not in include list";
   EXPECT_EQ(outcome.out, opening(7) + line("bin/tool", 1) + skip(why, "./bin/tool") + skip(why, "Bin/tool") +
@@ -158,8 +158,8 @@ TEST_F(UnzipActionTest, FilesTakeStoredPermissionsOrThoseOfANewFile) {
   fs::path old = dir.write("out/bin/tool", "old version, still running");
   fs::permissions(old, fs::perms(0600), fs::perm_options::replace);
   std::ifstream running(old, std::ios::binary);
-  pack({spec("bin/tool", "new", 8, 0100755u << 16), spec("readonly", "ro", 0, 0100444u << 16),
-        spec("dos", "a", 0, 0x20), spec("type-only", "c", 0, 0100000u << 16)});
+  pack({item("bin/tool", "new", 8, 0100755u << 16), item("readonly", "ro", 0, 0100444u << 16),
+        item("dos", "a", 0, 0x20), item("type-only", "c", 0, 0100000u << 16)});
   mode_t saved = ::umask(027);
   Outcome outcome = unzip();
   ::umask(saved);
@@ -192,10 +192,10 @@ TEST_F(UnzipActionTest, NamesClimbingOutOrExistingLinksLeadingOutAreSkipped) {
   fs::create_symlink(dir / "elsewhere", out() / "escape");
   fs::create_symlink("../elsewhere", out() / "escape2");
   fs::create_symlink(victim, out() / "file.txt");
-  pack({spec("../evil.txt", "1"), spec("a/../../evil2.txt", "2"), spec("..\\evil3.txt", "3"), spec("../evil-dir/", ""),
-        spec("../evil-dir/x/skipped-too", "4"), spec("a/..", "5"), spec("ok/../fine.txt", "6"),
-        spec("/abs/olute.txt", "7"), spec("escape/file", "8"), spec("escape/sub/", ""),
-        spec("escape2/deeper/file", "9"), spec("file.txt", "replaced")});
+  pack({item("../evil.txt", "1"), item("a/../../evil2.txt", "2"), item("..\\evil3.txt", "3"), item("../evil-dir/", ""),
+        item("../evil-dir/x/skipped-too", "4"), item("a/..", "5"), item("ok/../fine.txt", "6"),
+        item("/abs/olute.txt", "7"), item("escape/file", "8"), item("escape/sub/", ""),
+        item("escape2/deeper/file", "9"), item("file.txt", "replaced")});
   Outcome outcome = unzip();
   EXPECT_EQ(outcome.error, "");
   const std::string why = "outside destination";
@@ -213,9 +213,9 @@ TEST_F(UnzipActionTest, NamesClimbingOutOrExistingLinksLeadingOutAreSkipped) {
 TEST_F(UnzipActionTest, LinkEntriesAreRestoredOnlyWhenTheyStayInside) {
   dir.write("out/bin/tool", "old file where the link goes");
   const std::string outsideText = (dir / "elsewhere").string();
-  pack({spec("lib/tool-1.0", "#!/bin/sh\n"), link("bin/tool", "../lib/tool-1.0"), link("current", "lib"),
-        spec("current/added.txt", "via link"), link("abs", outsideText), link("sub/up", "../.."), link("self", "."),
-        link("trick", "self/.."), spec("trick/planted", "2")});
+  pack({item("lib/tool-1.0", "#!/bin/sh\n"), link("bin/tool", "../lib/tool-1.0"), link("current", "lib"),
+        item("current/added.txt", "via link"), link("abs", outsideText), link("sub/up", "../.."), link("self", "."),
+        link("trick", "self/.."), item("trick/planted", "2")});
   Outcome outcome = unzip();
   EXPECT_EQ(outcome.error, "");
   const std::string why = "outside destination";
@@ -291,7 +291,7 @@ TEST_F(UnzipActionTest, UnusableSourceDestinationOrTargetEndsTheRunIntact) {
   dir.write("out/lib", "a file");
   EXPECT_NE(unzip().error.find("[" + (out() / "lib").string() + "]"), std::string::npos);
   dir.write("out/app/keep.txt", "kept");
-  for (const ZipEntrySpec& entry : {spec("app", "would replace a directory"), link("app", "lib")}) {
+  for (const ZipEntrySpec& entry : {item("app", "would replace a directory"), link("app", "lib")}) {
     ZipBuilder().add(entry).write(package());
     EXPECT_NE(unzip().error.find("Is a directory [" + (out() / "app").string() + "]"), std::string::npos);
   }
