@@ -156,8 +156,21 @@ std::string translate(const std::string& pattern) {
   return "((" + res + ")|[\\r\\n])$";
 }
 
+// Compiles a translated pattern. libstdc++'s default executor backtracks,
+// exponentially in the number of stars when a name nearly matches (seconds
+// to minutes for a pattern such as *[ab]*[ab]*[ab]*[ab]*c); its breadth-first
+// executor gives the same whole-name result in polynomial time. A translated
+// pattern never holds a back-reference, which that executor cannot run.
+std::regex compile(const std::string& translated) {
+#ifdef __GLIBCXX__
+  return std::regex(translated, std::regex::ECMAScript | std::regex_constants::__polynomial);
+#else
+  return std::regex(translated);
+#endif
+}
+
 bool match_name(const std::string& name, const std::string& pattern) {
-  const std::regex regex(translate(pattern));
+  const std::regex regex = compile(translate(pattern));
   return std::regex_match(name, regex);
 }
 
@@ -228,7 +241,7 @@ class name_matcher {
 
   bool matches(const std::string& name) {
     if (!_regex) {
-      _regex.emplace(translate(_pattern));
+      _regex.emplace(compile(translate(_pattern)));
     }
     if (_simple && name.find_first_of("\r\n") == std::string::npos) {
       return wildcard_match(name, _pattern);
