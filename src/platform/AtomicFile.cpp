@@ -20,6 +20,12 @@ namespace {
   throw fs::filesystem_error(what, path, std::error_code(error, std::generic_category()));
 }
 
+// A failure while the temporary file is written names the target first, so
+// that the message says which file could not be replaced.
+[[noreturn]] void fail(const char* what, const fs::path& target, const fs::path& temporary, int error) {
+  throw fs::filesystem_error(what, target, temporary, std::error_code(error, std::generic_category()));
+}
+
 // A name in `directory` that no other writer in this process picks; another
 // process may still hold it, which the exclusive creation below detects.
 fs::path temporaryName(const fs::path& directory) {
@@ -60,7 +66,7 @@ void AtomicFile::write(const char* data, std::size_t size) {
     ssize_t written = ::write(_fd, data, size);
     if (written < 0) {
       if (errno == EINTR) continue;
-      fail("cannot write file", _temporary, errno);
+      fail("cannot write file", _target, _temporary, errno);
     }
     data += written;
     size -= static_cast<std::size_t>(written);
@@ -68,7 +74,7 @@ void AtomicFile::write(const char* data, std::size_t size) {
 }
 
 void AtomicFile::setPermissions(mode_t mode) {
-  if (::fchmod(_fd, mode & 07777) != 0) fail("cannot set permissions", _temporary, errno);
+  if (::fchmod(_fd, mode & 07777) != 0) fail("cannot set permissions", _target, _temporary, errno);
 }
 
 void AtomicFile::commit() {
@@ -76,7 +82,7 @@ void AtomicFile::commit() {
   int fd = _fd;
   _fd = -1;
   // close() is where some file systems report a failed delayed write.
-  if (::close(fd) != 0) fail("cannot write file", _temporary, errno);
+  if (::close(fd) != 0) fail("cannot write file", _target, _temporary, errno);
   if (::rename(_temporary.c_str(), _target.c_str()) != 0) fail("cannot replace file", _target, errno);
   _committed = true;
 }

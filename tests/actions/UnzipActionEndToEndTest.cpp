@@ -107,9 +107,10 @@ TEST(UnzipEndToEnd, WriteFailureKeepsTheOldFileAndLeavesNoTemporary) {
                                "\nEntries count 2\nUnzip file: big.bin, size:1048576, to: " + target(out / "big.bin") +
                                "\n";
   ASSERT_EQ(result.out.substr(0, expected.size()), expected);
-  EXPECT_TRUE(std::regex_match(result.out.substr(expected.size()),
-                               std::regex("Update failed: filesystem error: cannot write file: File too large \\[" +
-                                          out.string() + "/\\.updater-[0-9]+-[0-9]+\\]\n")))
+  EXPECT_TRUE(std::regex_match(
+      result.out.substr(expected.size()),
+      std::regex("Update failed: filesystem error: cannot write file: File too large \\[" + out.string() +
+                 "/big\\.bin\\] \\[" + out.string() + "/\\.updater-[0-9]+-[0-9]+\\]\n")))
       << result.out;
   EXPECT_EQ(result.status, 2);
   EXPECT_EQ(readFile(out / "big.bin"), "old");
