@@ -1,6 +1,5 @@
-// Test-side helpers for the glob tests: a tree of files in a temporary
-// directory, entered as the current directory while a test runs, and a scoped
-// change of an environment variable.
+// Glob test helpers: a temporary tree that is the current directory while a
+// test runs, and a scoped environment variable.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -20,24 +19,16 @@ namespace fs = std::filesystem;
 using Strings = std::vector<std::string>;
 
 // Sets (or with nullopt unsets) a variable until destroyed.
-class EnvVar {
- public:
-  EnvVar(const char* name, const std::optional<std::string>& value) : _name(name) {
-    if (const char* old = std::getenv(name)) _saved = old;
-    set(value);
+struct EnvVar {
+  EnvVar(const char* variable, const std::optional<std::string>& value) : name(variable) {
+    if (const char* old = std::getenv(name)) saved = old;
+    value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
   }
-  ~EnvVar() { set(_saved); }
-  EnvVar(const EnvVar&) = delete;
-  EnvVar& operator=(const EnvVar&) = delete;
-
- private:
-  void set(const std::optional<std::string>& value) { value ? ::setenv(_name, value->c_str(), 1) : ::unsetenv(_name); }
-  const char* _name;
-  std::optional<std::string> _saved;
+  ~EnvVar() { saved ? ::setenv(name, saved->c_str(), 1) : ::unsetenv(name); }
+  const char* name;
+  std::optional<std::string> saved;
 };
 
-// The tree is the current directory until the test ends, whatever directory
-// the test changes to.
 class GlobTree : public ::testing::Test {
  protected:
   GlobTree() : _saved(fs::current_path()) { fs::current_path(_tmp.path()); }
@@ -73,7 +64,6 @@ inline Strings texts(const std::vector<fs::path>& paths) {
   return out;
 }
 
-// For results whose order is the operating system's listing order.
 inline Strings sorted(const std::vector<fs::path>& paths) {
   Strings out = texts(paths);
   std::sort(out.begin(), out.end());

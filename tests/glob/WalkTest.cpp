@@ -6,8 +6,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <functional>
-#include <iostream>
 #include <string>
 #include <vector>
 
@@ -34,42 +32,20 @@ TEST_F(Walk, RelativeListingsNameLinksByTheirTargets) {
   link("lnk", "c");
   link("abs", root() / "other");
   link("c/sib", "../other/o.txt");
-  link("c/dangling", "nowhere");
-  link("d2/inner/most/far", root() / "c/deep");
-  link("c/up", "..");
   EXPECT_EQ(sorted(detail::iter_directory("", true)), (Strings{"c", "c", "d2", "other", "other"}));
-  EXPECT_EQ(sorted(detail::iter_directory("c", false)),
-            (Strings{".", "c/.hid", "c/c1.txt", "c/dangling", "c/deep", "other/o.txt"}));
   // Above the current directory, the current directory itself is ".".
   fs::current_path(root() / "c");
   EXPECT_EQ(sorted(detail::iter_directory("..", false)),
             (Strings{".", ".", "../.dot", "../d2", "../other", "../other", "../top.txt"}));
-  fs::current_path(root() / "d2/inner");
-  EXPECT_EQ(texts(detail::iter_directory("most", false)), (Strings{"../../c/deep"}));
-  EXPECT_EQ(
-      sorted(detail::iter_directory("../../lnk", false)),
-      (Strings{"../..", "../../c/.hid", "../../c/c1.txt", "../../c/dangling", "../../c/deep", "../../other/o.txt"}));
-  EXPECT_EQ(sorted(detail::iter_directory("../../c/up/c", true)), (Strings{"../..", "../../c/deep"}));
-  // The walk skips most/far, named ../../c/deep: a text beginning with "." is hidden.
-  EXPECT_EQ(sorted(detail::rlistdir("", false)), (Strings{"most"}));
-  EXPECT_EQ(sorted(detail::rlistdir("../inner", false)), (Strings{"most"}));
-  fs::current_path(root());
-  EXPECT_EQ(sorted(detail::rlistdir("lnk", false)),
-            (Strings{"c/.hid", "c/c1.txt", "c/dangling", "c/deep", "c/deep/d.txt", "other/o.txt"}));
   // Under an absolute directory the link keeps its own name.
+  fs::current_path(root());
   EXPECT_EQ(sorted(detail::iter_directory(root(), true)), at_root({"@/abs", "@/c", "@/d2", "@/lnk", "@/other"}));
-  // So a relative pattern matches the target's name, not the link's.
+  // A relative pattern therefore matches the target's name, not the link's.
   EXPECT_TRUE(glob::glob("l*").empty());
-  EXPECT_EQ(sorted(glob::glob("c*")), (Strings{"c", "c"}));
   EXPECT_EQ(sorted(glob::glob("lnk/*.txt")), (Strings{"lnk/c1.txt", "lnk/o.txt"}));  // o.txt: c/sib
 }
 
 TEST_F(Walk, CyclesEnd) {
-  // A directory reached twice without a cycle is walked twice.
-  link("d2/inner/c_again", root() / "c");
-  EXPECT_EQ(sorted(glob::rglob(root().string() + "/d2/**/*.txt")),
-            at_root({"@/d2/inner/c_again/c1.txt", "@/d2/inner/c_again/deep/d.txt"}));
-  fs::remove(root() / "d2/inner/c_again");
   link("c/deep/back", "..");           // the walk's root
   link("c/deep/back2", root() / "c");  // an ancestor below the walk's root
   EXPECT_EQ(sorted(detail::rlistdir("", false)),
@@ -77,7 +53,6 @@ TEST_F(Walk, CyclesEnd) {
                      "other", "other/o.txt", "top.txt"}));
   EXPECT_EQ(sorted(detail::rlistdir(root() / "c", false)),
             at_root({"@/c/.hid", "@/c/c1.txt", "@/c/deep", "@/c/deep/back", "@/c/deep/back2", "@/c/deep/d.txt"}));
-  EXPECT_EQ(sorted(glob::rglob(root().string() + "/c/**/d.txt")), at_root({"@/c/deep/d.txt"}));
   // Two links into each other.
   link("ring/a/to_b", root() / "ring/b");
   link("ring/b/to_a", root() / "ring/a");
@@ -92,8 +67,6 @@ TEST_F(Walk, DanglingAndSelfLoopingLinks) {
   // Listed, but not there for a literal pattern.
   EXPECT_EQ(sorted(glob::glob("d*")), (Strings{"d2", "dangling"}));
   EXPECT_TRUE(glob::glob("dangling").empty());
-  EXPECT_TRUE(glob::glob("dangling/*").empty());
-  EXPECT_EQ(sorted(glob::rglob(root().string() + "/dan*")), at_root({"@/dangling"}));
   const auto all = sorted(glob::rglob("**"));
   EXPECT_EQ(std::count(all.begin(), all.end(), "dangling"), 1);
   EXPECT_EQ(all.size(), 12u);
@@ -105,22 +78,8 @@ TEST_F(Walk, DanglingAndSelfLoopingLinks) {
   EXPECT_TRUE(glob::glob("loop/*").empty());
 }
 
-// Runs `checks` in a child process that has become the user "nobody" when the
-// tests run as root (who ignores permissions), directly otherwise. Gives the
-// number of failed checks, or -1 when privileges cannot be dropped.
-int run_unprivileged(const std::function<int()>& checks) {
-  if (::geteuid() != 0) return checks();
-  const pid_t child = ::fork();
-  if (child < 0) return -1;
-  if (child == 0) {
-    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(255);
-    ::_exit(checks());
-  }
-  int status = 0;
-  if (::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
-  return WEXITSTATUS(status) == 255 ? -1 : WEXITSTATUS(status);
-}
-
+// As root (who ignores permissions) the checks run in a child process that
+// has become the user "nobody"; its exit status carries the failed checks.
 TEST_F(Walk, PermissionsSeenByAnOrdinaryUser) {
   files({"locked/secret", "noexec/a"});
   using p = fs::perms;
@@ -130,30 +89,39 @@ TEST_F(Walk, PermissionsSeenByAnOrdinaryUser) {
   fs::permissions(root() / "locked", p::owner_all);
   fs::permissions(root() / "noexec", p::owner_all | p::group_read | p::others_read);
   const std::string r = root().string();
-  const int failures = run_unprivileged([&] {
-    int failed = 0;
-    auto check = [&failed](bool ok, const char* what) {
-      if (!ok) std::cerr << "failed: " << what << std::endl;  // gtest cannot report from the child
-      failed += !ok;
-    };
-    check(glob::glob("locked/*").empty() && glob::glob(r + "/locked/*").empty(), "locked/* is empty");
-    check(sorted(glob::rglob("**")) == Strings{"c", "c/.hid", "c/c1.txt", "c/deep", "c/deep/d.txt", "d2", "d2/inner",
-                                               "d2/inner/most", "locked", "noexec", "other", "other/o.txt", "top.txt"},
-          "** lists nothing inside locked or noexec");
+  // Each failed check sets its bit of the result.
+  auto checks = [&] {
+    int failed = !(glob::glob("locked/*").empty() && glob::glob(r + "/locked/*").empty());
+    failed |=
+        (sorted(glob::rglob("**")) != Strings{"c", "c/.hid", "c/c1.txt", "c/deep", "c/deep/d.txt", "d2", "d2/inner",
+                                              "d2/inner/most", "locked", "noexec", "other", "other/o.txt", "top.txt"})
+        << 1;
     // A relative listing resolves its entries, which fails and ends it; an
     // absolute one only names them.
-    check(detail::iter_directory("noexec", false).empty(), "relative noexec lists nothing");
-    check(glob::glob("noexec/*").empty(), "relative noexec/* is empty");
-    check(texts(glob::glob(r + "/noexec/*")) == Strings{r + "/noexec/a"}, "absolute noexec/* names a");
+    failed |= !glob::glob("noexec/*").empty() << 2;
+    failed |= (texts(glob::glob(r + "/noexec/*")) != Strings{r + "/noexec/a"}) << 3;
     try {
       (void)glob::glob("noexec/a");
-      check(false, "noexec/a throws");
+      failed |= 1 << 4;
     } catch (const fs::filesystem_error&) {
     }
     return failed;
-  });
-  if (failures < 0) GTEST_SKIP() << "cannot drop privileges";
-  EXPECT_EQ(failures, 0) << "see the failed checks on standard error";
+  };
+  if (::geteuid() != 0) {
+    EXPECT_EQ(checks(), 0) << "bits of the failed checks";
+    return;
+  }
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(255);
+    ::_exit(checks());
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 255) GTEST_SKIP() << "cannot drop privileges";
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "bits of the failed checks";
 }
 
 }  // namespace
