@@ -66,15 +66,4 @@ TEST(AtomicFile, NeverReplacesADirectoryAndCleansUp) {
   EXPECT_EQ(namesIn(dir / "app"), Names{"inside"});
 }
 
-TEST(ReplaceWithSymlink, CreatesOrReplacesFilesAndLinks) {
-  TempDir dir;
-  platform::replaceWithSymlink(dir / "link", "target-a");
-  platform::replaceWithSymlink(dir / "link", "target-b");
-  dir.write("file", "x");
-  platform::replaceWithSymlink(dir / "file", "target-c");
-  EXPECT_EQ(fs::read_symlink(dir / "link"), "target-b");
-  EXPECT_EQ(fs::read_symlink(dir / "file"), "target-c");
-  EXPECT_EQ(namesIn(dir.path()), (Names{"file", "link"}));
-}
-
 }  // namespace

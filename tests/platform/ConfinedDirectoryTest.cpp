@@ -11,29 +11,13 @@ namespace {
 
 TEST(ConfinedDirectory, ResolvesNamesLexicallyAndRefusesClimbingOut) {
   const std::pair<const char*, const char*> cases[] = {
-      {"bin/tool", "bin/tool"},
-      {"./bin/./tool", "bin/tool"},
-      {"bin/../lib/x", "lib/x"},
-      {"bin/", "bin"},
-      {"bin/..", ""},
-      {"..bin/x..", "..bin/x.."},
-      {"..", "-"},
-      {"../x", "-"},
-      {"a/../../x", "-"},
-      {"/etc/passwd", "-"},
+      {"./bin/./tool", "bin/tool"}, {"bin/../lib/x", "lib/x"}, {"bin/..", ""}, {"..bin/x..", "..bin/x.."}, {"..", "-"},
+      {"a/../../x", "-"},           {"/etc/passwd", "-"},
   };
   for (const auto& [name, expected] : cases) {
     std::optional<fs::path> path = ConfinedDirectory::relativePath(name);
     EXPECT_EQ(path ? path->string() : "-", expected) << name;
   }
-}
-
-TEST(ConfinedDirectory, RootMustBeADirectoryAndIsCanonical) {
-  TempDir dir;
-  EXPECT_THROW(ConfinedDirectory{dir.write("file", "x")}, fs::filesystem_error);
-  EXPECT_THROW(ConfinedDirectory{dir / "missing"}, fs::filesystem_error);
-  fs::create_symlink(dir.mkdir("real"), dir / "link");
-  EXPECT_EQ(ConfinedDirectory(dir / "link").root(), dir / "real");
 }
 
 TEST(ConfinedDirectory, CreatesLevelsThroughLinksOnlyWhenTheyStayInside) {

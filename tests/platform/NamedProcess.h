@@ -1,8 +1,7 @@
-// NamedProcess: a real child process with a chosen name, for tests that look
-// processes up by name. A copy of /bin/sleep is made under that name in a
-// test directory and started; the kernel names the process after the file.
-// The destructor kills and reaps the child unless the test has reaped it.
-// Throws std::runtime_error when the child cannot be started. Linux only.
+// NamedProcess: a child running a copy of /bin/sleep named `prefix` plus six
+// random letters, for tests that look processes up by name. The destructor
+// kills and reaps it unless the test did; throws std::runtime_error when it
+// cannot start. Linux only.
 #pragma once
 
 #include <signal.h>
@@ -25,9 +24,10 @@ namespace testing_support {
 
 class NamedProcess {
  public:
-  // Starts `dir`/`prefix`+six random letters, sleeping `seconds`.
   NamedProcess(const std::filesystem::path& dir, const std::string& prefix, const std::string& seconds = "60")
-      : _name(uniqueName(prefix)) {
+      : _name(prefix) {
+    static std::mt19937 random{std::random_device{}()};
+    for (int i = 0; i < 6; ++i) _name += static_cast<char>('a' + random() % 26);
     const std::filesystem::path program = dir / _name;
     std::filesystem::copy_file("/bin/sleep", program);
     std::filesystem::permissions(program, std::filesystem::perms::owner_all);
@@ -48,16 +48,9 @@ class NamedProcess {
   NamedProcess(const NamedProcess&) = delete;
   NamedProcess& operator=(const NamedProcess&) = delete;
 
-  static std::string uniqueName(const std::string& prefix) {
-    static std::mt19937 random{std::random_device{}()};
-    std::string name = prefix;
-    for (int i = 0; i < 6; ++i) name += static_cast<char>('a' + random() % 26);
-    return name;
-  }
-
   int pid() const { return _pid; }
   const std::string& name() const { return _name; }
-  // Kills the child without reaping it: it stays a zombie until reap().
+  // Without reaping: the child stays a zombie until reap().
   void kill() const { ::kill(_pid, SIGKILL); }
   // Waits for the child to end; returns its raw wait status.
   int reap() {
@@ -66,14 +59,6 @@ class NamedProcess {
     }
     _reaped = true;
     return status;
-  }
-  // Whether the kernel shows the child as a zombie within five seconds.
-  bool becomesZombie() const {
-    return waitFor([this] {
-      std::string text = stat();
-      std::size_t close = text.rfind(')');
-      return close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'Z';
-    });
   }
 
  private:

@@ -1,7 +1,5 @@
-// Opening archives and reading their directory: ZipFile::Open, the end
-// record search, central directory reading and its failure modes, lookups.
+// Opening archives and reading their directory, whole or damaged.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <functional>
@@ -58,27 +56,6 @@ TEST(ZipFileOpen, UnopenablePathsAreRefusedAndLeftAlone) {
   EXPECT_TRUE(fs::is_directory(dir / "folder.zip"));
   EXPECT_EQ(OpenError(dir / "missing" / "p.zip"), "cannot open zip file");
   EXPECT_FALSE(fs::exists(dir / "missing"));
-  if (geteuid() == 0) return;  // permission bits do not stop root
-  const fs::path locked = dir.write("locked.zip", "content");
-  fs::permissions(locked, fs::perms::none);
-  EXPECT_EQ(OpenError(locked), "cannot open zip file");
-  fs::permissions(locked, fs::perms::owner_read);
-  EXPECT_EQ(readFile(locked), "content");
-}
-
-TEST(EndRecord, LastSignatureWinsEvenInsideTheComment) {
-  ZipBuilder builder;
-  builder.add("a", "1").add("b", "2");
-  // A fake end record in the comment, pointing at the second central header,
-  // with its own 3-byte comment.
-  builder.comment(std::string("PK\x05\x06", 4) + std::string(18, '\0') + "xyz");
-  std::string bytes = builder.bytes();
-  const size_t fake = builder.endRecordOffset() + 22;
-  Put32(bytes, fake + 16, static_cast<uint32_t>(builder.centralHeaderOffset(1)));
-  Put16(bytes, fake + 20, 3);
-  auto archive = OpenBytes(bytes);
-  EXPECT_EQ(archive->GetComment(), "xyz");
-  EXPECT_EQ(Names(archive), "b;");
 }
 
 TEST(EndRecord, NoStreamOrShortOrCutRecords) {
@@ -103,27 +80,9 @@ TEST(EndRecord, ScanWalksBackOverAnyLengthAndBlockBoundaries) {
   for (size_t at = noise.find("PK"); at != std::string::npos; at = noise.find("PK", at)) noise[at] = 'p';
   EXPECT_EQ(OpenBytes(noise)->GetEntriesCount(), 0u);
   EXPECT_EQ(Names(OpenBytes(archive + noise)), "f;");
-  for (size_t padding : {65530u, 65533u, 65534u, 65536u, 131071u}) {
+  for (size_t padding : {65534u, 131071u}) {
     EXPECT_EQ(Names(OpenBytes(archive + std::string(padding, 'z'))), "f;") << padding;
   }
-}
-
-TEST(SeekToSignature, FindsTheNearestOccurrenceInEitherDirection) {
-  const char text[] = "..PK\x05\x06....PK\x05\x06..";  // signatures at 2 and 10
-  std::istringstream stream(std::string(text, sizeof(text) - 1));
-  auto find = [&stream](std::streamoff from, ZipArchive::SeekDirection direction) -> std::streamoff {
-    stream.clear();
-    stream.seekg(from);
-    return ZipArchive::SeekToSignature(stream, 0x06054b50, direction) ? std::streamoff(stream.tellg()) : -1;
-  };
-  EXPECT_EQ(find(7, ZipArchive::SeekDirection::Backward), 2);
-  EXPECT_EQ(find(3, ZipArchive::SeekDirection::Forward), 10);
-  EXPECT_EQ(find(10, ZipArchive::SeekDirection::Forward), 10);  // a signature right at the start counts
-  EXPECT_EQ(find(11, ZipArchive::SeekDirection::Forward), -1);
-  EXPECT_EQ(find(1, ZipArchive::SeekDirection::Backward), -1);
-  stream.seekg(7);
-  stream.setstate(std::ios::failbit);  // a failed stream reports failure
-  EXPECT_FALSE(ZipArchive::SeekToSignature(stream, 0x06054b50, ZipArchive::SeekDirection::Backward));
 }
 
 TEST(CentralDirectory, DamageKeepsTheEntriesReadBeforeIt) {
@@ -138,11 +97,8 @@ TEST(CentralDirectory, DamageKeepsTheEntriesReadBeforeIt) {
     const char* names;
   } cases[] = {
       {"offset at a local header", [&](std::string& b) { Put32(b, end + 16, 0); }, ""},
-      {"offset past the end", [&](std::string& b) { Put32(b, end + 16, 0xFFFFFF00u); }, ""},
       {"wrong signature", [&](std::string& b) { b[second] = 'Q'; }, "a;"},
       {"name past the end", [&](std::string& b) { Put16(b, second + 28, 0xFFFF); }, "a;"},
-      {"extra past the end", [&](std::string& b) { Put16(b, second + 30, 0xFFFF); }, "a;"},
-      {"comment past the end", [&](std::string& b) { Put16(b, second + 32, 0xFFFF); }, "a;"},
       {"header cut in half", [&](std::string& b) { b = b.substr(0, third + 20) + b.substr(end); }, "a;b;"},
       {"record counts wrong", [&](std::string& b) { Put32(b, end + 8, 0x10001), Put32(b, end + 12, 7); }, "a;b;c;"},
   };
@@ -158,25 +114,19 @@ TEST(CentralDirectory, DamageKeepsTheEntriesReadBeforeIt) {
   }
 }
 
-TEST(CentralDirectory, ExtraAreaWellFormedOrNotAndEntryComment) {
+TEST(CentralDirectory, MalformedExtraAreaIsSkippedAsDeclared) {
   ZipBuilder builder;
-  builder.add("a", "first").add("b", "second");
-  const std::string plain = builder.bytes();
+  std::string bytes = builder.add("a", "first").add("b", "second").bytes();
   const size_t header = builder.centralHeaderOffset(0);
-  // A well-formed field (tag 0x5455, 1 data byte); a field claiming more
-  // bytes than the area holds, then stray bytes.
-  for (const std::string& extra :
-       {std::string("\x55\x54\x01\x00\x07", 5), std::string("\x01\x00\x0A\x00\xAA\xBB", 6)}) {
-    std::string bytes = plain;
-    bytes.insert(header + 46 + 1, extra + "note");
-    Put16(bytes, header + 30, static_cast<uint16_t>(extra.size()));
-    Put16(bytes, header + 32, 4);
-    auto archive = OpenBytes(bytes);
-    EXPECT_EQ(Names(archive), "a;b;");
-    EXPECT_EQ(archive->GetEntry("a")->GetComment(), "note");
-    EXPECT_EQ(archive->GetEntry("b")->GetComment(), "");
-    EXPECT_EQ(ReadEntry(archive, "b"), "second");
-  }
+  // A field claiming more bytes than the area holds, then stray bytes.
+  const std::string extra("\x01\x00\x0A\x00\xAA\xBB", 6);
+  bytes.insert(header + 46 + 1, extra + "note");
+  Put16(bytes, header + 30, static_cast<uint16_t>(extra.size()));
+  Put16(bytes, header + 32, 4);
+  auto archive = OpenBytes(bytes);
+  EXPECT_EQ(Names(archive), "a;b;");
+  EXPECT_EQ(archive->GetEntry("a")->GetComment(), "note");
+  EXPECT_EQ(ReadEntry(archive, "b"), "second");
 }
 
 TEST(EntryLookup, ByIndexAndByExactName) {
@@ -191,7 +141,5 @@ TEST(EntryLookup, ByIndexAndByExactName) {
   EXPECT_EQ(ReadAll(archive->GetEntry(2)->GetDecompressionStream()), "second");
   EXPECT_EQ(ReadEntry(archive, "Manifest.json"), "upper");
   EXPECT_EQ(ReadEntry(archive, "lead.txt"), "lead");
-  for (const char* missing : {"MANIFEST.JSON", "manifest.json ", "manifest", "", "/lead.txt"}) {
-    EXPECT_EQ(archive->GetEntry(missing), nullptr) << missing;
-  }
+  for (const char* missing : {"MANIFEST.JSON", "/lead.txt"}) EXPECT_EQ(archive->GetEntry(missing), nullptr) << missing;
 }

@@ -1,6 +1,5 @@
-// Entry data streams: every compression method through
-// GetDecompressionStream, the one-chain-per-entry rule, interleaved entries,
-// and damaged or inconsistent data.
+// Entry data streams: every method, one open chain per entry, interleaved
+// reads, and damaged or inconsistent data.
 #include <gtest/gtest.h>
 
 #include <iterator>
@@ -12,13 +11,10 @@ using namespace zip_test;
 TEST(EntryStream, EveryMethodDeliversTheWholeEntry) {
   const std::string large = MakeData(300000, 3), huge = MakeData(1200000, 4);
   const ZipEntrySpec cases[] = {Spec("stored", large),
-
                                 Spec("deflate-large", large, 8),
-
                                 Spec("bzip2-huge", huge, 12),
                                 Spec("lzma-marker", large, 14, true),
                                 Spec("lzma-no-marker", large, 14, false),
-
                                 Spec("method-99", "bytes of a method nobody knows", 99),
                                 Spec("empty-0", ""),
                                 Spec("empty-8", "", 8),
@@ -44,26 +40,21 @@ TEST(EntryStream, EveryMethodDeliversTheWholeEntry) {
 
 TEST(EntryStream, SecondOpenIsRefusedUntilClosedAndNoneOutlivesTheArchive) {
   const std::string data = MakeData(70000, 5);
-  for (uint16_t method : {0, 8}) {
-    auto archive = OpenBytes(ZipBuilder().add("e", data, method).bytes());
-    auto entry = archive->GetEntry("e");
-    std::istream* first = entry->GetDecompressionStream();
-    ASSERT_NE(first, nullptr);
-    char head[10];
-    first->read(head, sizeof(head));
-    EXPECT_EQ(entry->GetDecompressionStream(), nullptr);
-    EXPECT_EQ(std::string(head, sizeof(head)), data.substr(0, 10));
-    entry->CloseDecompressionStream();
-    EXPECT_FALSE(entry->IsDecompressionStreamOpened());
-    EXPECT_TRUE(SameBytes(ReadAll(entry->GetDecompressionStream()), data)) << method;
-    // Stored data needs no decoder stream.
-    EXPECT_EQ(entry->IsDecompressionStreamOpened(), method == 8);
-    // An entry that outlives its archive keeps its metadata but no chain.
-    archive.reset();
-    EXPECT_FALSE(entry->IsDecompressionStreamOpened());
-    EXPECT_EQ(entry->GetDecompressionStream(), nullptr);
-    EXPECT_EQ(entry->GetFullName(), "e");
-  }
+  auto archive = OpenBytes(ZipBuilder().add("e", data, 8).bytes());
+  auto entry = archive->GetEntry("e");
+  std::istream* first = entry->GetDecompressionStream();
+  ASSERT_NE(first, nullptr);
+  char head[10];
+  first->read(head, sizeof(head));
+  EXPECT_EQ(entry->GetDecompressionStream(), nullptr);
+  EXPECT_EQ(std::string(head, sizeof(head)), data.substr(0, 10));
+  entry->CloseDecompressionStream();
+  EXPECT_TRUE(SameBytes(ReadAll(entry->GetDecompressionStream()), data));
+  // An entry that outlives its archive keeps its metadata but no chain.
+  archive.reset();
+  EXPECT_FALSE(entry->IsDecompressionStreamOpened());
+  EXPECT_EQ(entry->GetDecompressionStream(), nullptr);
+  EXPECT_EQ(entry->GetFullName(), "e");
 }
 
 TEST(EntryStream, EntriesReadAlternatelyWhileOthersMoveTheStream) {
@@ -92,71 +83,45 @@ TEST(EntryStream, EntriesReadAlternatelyWhileOthersMoveTheStream) {
 TEST(EntryStream, LocalHeaderLocatesTheData) {
   ZipBuilder builder;
   const std::string clean = builder.add("a", "first").add("b", "second", 8).bytes();
-  auto archive = OpenBytes(clean);
-  auto b = archive->GetEntry("b");
-  const auto dataAt = static_cast<std::streamoff>(builder.localHeaderOffset(1) + 30 + 1);
-  EXPECT_EQ(archive->GetEntry("a")->GetOffsetOfLocalHeader(), 0u);
-  EXPECT_EQ(b->GetOffsetOfLocalHeader(), builder.localHeaderOffset(1));
-  EXPECT_EQ(b->GetOffsetOfCompressedData(), dataAt);
-  EXPECT_EQ(b->SeekToCompressedData(), dataAt);
-  EXPECT_EQ(ReadAll(b->GetDecompressionStream()), "second");
-
   // Without a local header at the stored offset the entry is unreadable;
   // its metadata and the other entries stay.
   std::string bytes = clean;
   bytes[builder.localHeaderOffset(1) + 1] = 'X';
-  archive = OpenBytes(bytes);
+  auto archive = OpenBytes(bytes);
   EXPECT_EQ(archive->GetEntry("b")->GetDecompressionStream(), nullptr);
-  EXPECT_EQ(archive->GetEntry("b")->GetOffsetOfCompressedData(), std::streamoff(-1));
   EXPECT_EQ(archive->GetEntry("b")->GetSize(), 6u);
   EXPECT_EQ(ReadEntry(archive, "a"), "first");
   bytes = clean;
   Put32(bytes, builder.centralHeaderOffset(1) + 42, 0x7FFFFFF0);  // past the end of the file
   EXPECT_EQ(ReadEntry(OpenBytes(bytes), "b"), "<null>");
-
-  // A local extra area is skipped as declared, even when malformed.
-  for (const std::string& extra :
-       {std::string("\x01\x00\x02\x00\xAA\xBB", 6), std::string("\x01\x00\x40\x00\xAA", 5)}) {
-    ZipBuilder one;
-    bytes = one.add("a", "payload").bytes();
-    bytes.insert(30 + 1, extra);
-    Put16(bytes, 28, static_cast<uint16_t>(extra.size()));
-    Put32(bytes, one.endRecordOffset() + extra.size() + 16,
-          static_cast<uint32_t>(one.centralDirectoryOffset() + extra.size()));
-    EXPECT_EQ(ReadEntry(OpenBytes(bytes), "a"), "payload");
-  }
 }
 
 TEST(EntryStream, WrongSizesAndCorruptDataEndQuietly) {
   const std::string data = MakeData(120000, 10);
-  std::vector<ZipEntrySpec> cases = {Spec("e", data)};
-  for (uint16_t method : {8, 12, 14}) cases.push_back(Spec("e", data, method));
-  cases.push_back(Spec("e", data, 14, false));
-  for (const ZipEntrySpec& spec : cases) {
+  for (const ZipEntrySpec& spec :
+       {Spec("e", data), Spec("e", data, 8), Spec("e", data, 12), Spec("e", data, 14, false)}) {
     SCOPED_TRACE("method " + std::to_string(spec.method) + (spec.lzmaEndMarker ? "" : " without end marker"));
     ZipBuilder builder;
     const std::string clean = builder.add(spec).add("next", "tail").bytes();  // the builder recompresses per query
     const size_t sizeField = builder.centralHeaderOffset(0) + 20, start = builder.localHeaderOffset(0) + 30 + 1;
     const size_t length = builder.localHeaderOffset(1) - start;
-    // Shorter than stated, down to nothing: a prefix of the data.
-    for (size_t size : {length / 2, size_t{0}}) {
-      std::string bytes = clean;
-      Put32(bytes, sizeField, static_cast<uint32_t>(size));
-      const std::string got = ReadEntry(OpenBytes(bytes), "e");
-      EXPECT_LT(got.size(), data.size()) << size;
-      EXPECT_TRUE(SameBytes(got, data.substr(0, got.size()))) << size;
-    }
-    // Longer than stated, past the end of the file: a decoder stops at the
-    // end of its own data; stored data has no end of its own, so the rest of
-    // the file comes along. The shared stream hit its end; "next" still reads.
+    // Shorter than stated: a prefix of the data.
     std::string bytes = clean;
+    Put32(bytes, sizeField, static_cast<uint32_t>(length / 2));
+    const std::string prefix = ReadEntry(OpenBytes(bytes), "e");
+    EXPECT_LT(prefix.size(), data.size());
+    EXPECT_TRUE(SameBytes(prefix, data.substr(0, prefix.size())));
+    // Longer than stated, past the end of the file: a decoder stops at the
+    // end of its own data; stored data brings the rest of the file along.
+    // The shared stream hit its end; "next" still reads.
+    bytes = clean;
     Put32(bytes, sizeField, 0x7FFFFFF0);
     auto archive = OpenBytes(bytes);
     EXPECT_TRUE(SameBytes(ReadEntry(archive, "e"), spec.method == 0 ? bytes.substr(start) : data));
     EXPECT_EQ(ReadEntry(archive, "next"), "tail");
     // Corrupt data ends or differs, without running away (a damaged bzip2
     // block may still mis-expand its runs before its CRC fails).
-    for (size_t at : {size_t{0}, size_t{3}, size_t{9}, length / 3, length / 2}) {
+    for (size_t at : {size_t{3}, length / 2}) {
       if (spec.method == 0) break;
       bytes = clean;
       for (size_t i = start + at; i < start + at + 64 && i < start + length; ++i) bytes[i] ^= 0x5A;

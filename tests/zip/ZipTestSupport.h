@@ -1,6 +1,5 @@
-// Helpers for the ZIP reader's tests: archives opened from bytes in memory,
-// whole-stream reads, test data of realistic compressibility, and in-place
-// patching of little-endian fields.
+// Helpers for the ZIP reader's tests: archives over bytes in memory, whole
+// reads, compressible test data, little-endian patching.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -52,8 +51,7 @@ inline ZipEntrySpec Spec(const std::string& name, const std::string& data = "", 
   return spec;
 }
 
-// Words from a small vocabulary mixed with random bytes, so compressors work
-// about as hard as on real files. Deterministic for a given seed.
+// Words mixed with random bytes, compressible like real files; seeded.
 inline std::string MakeData(size_t size, uint32_t seed = 1) {
   static const char* const words[] = {"update", "archive", "manifest", "entry", "stream", "buffer", "decode",
                                       "the",    "of",      "and",      "to",    "file",   "path",   "zip"};
