@@ -8,27 +8,19 @@ install: `cmake --install BUILD --prefix TMP`, then TMP/bin/updater --version
 package: `cpack -G DEB` with the build's configuration into a temporary folder;
   the .deb must hold usr/bin/updater and the manual page, and declare the
   project version.
-
-Exit status 0 when every check passed, 1 otherwise.
 """
 
-import argparse
 import glob
 import os
 import shutil
-import subprocess
 import sys
-import tempfile
+
+from common import options, run, scratch, verdict
 
 
-def run(command, **kwargs):
-    return subprocess.run(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                          stderr=subprocess.PIPE, text=True, timeout=600, **kwargs)
-
-
-def check_install(args, scratch):
+def check_install(args, folder):
     problems = []
-    prefix = os.path.join(scratch, "prefix")
+    prefix = os.path.join(folder, "prefix")
     result = run([args.cmake, "--install", args.build, "--prefix", prefix])
     if result.returncode != 0:
         return [f"cmake --install failed ({result.returncode}):\n{result.stdout}{result.stderr}"]
@@ -37,11 +29,11 @@ def check_install(args, scratch):
     if not os.access(updater, os.X_OK):
         return [f"{updater} is missing or not executable"]
     # Run outside the build tree, from a folder with no file named like the flags.
-    version = run([updater, "--version"], cwd=scratch)
+    version = run([updater, "--version"], cwd=folder)
     if version.returncode != 0 or args.version not in version.stdout:
         problems.append(f"--version: status {version.returncode}, output {version.stdout!r}; "
                         f"expected status 0 and {args.version!r} in the output")
-    usage = run([updater, "--help"], cwd=scratch)
+    usage = run([updater, "--help"], cwd=folder)
     if usage.returncode != 0 or "-f" not in usage.stdout or "-s" not in usage.stdout:
         problems.append(f"--help: status {usage.returncode}, output {usage.stdout!r}; "
                         "expected status 0 and a usage naming -f and -s")
@@ -64,11 +56,11 @@ def check_install(args, scratch):
     return problems
 
 
-def check_package(args, scratch):
+def check_package(args, folder):
     config = os.path.join(args.build, "CPackConfig.cmake")
     if not os.path.isfile(config):
         return [f"{config} is missing: the build does not configure CPack"]
-    out = os.path.join(scratch, "package")
+    out = os.path.join(folder, "package")
     result = run([args.cpack, "-G", "DEB", "--config", config, "-B", out])
     if result.returncode != 0:
         return [f"cpack -G DEB failed ({result.returncode}):\n{result.stdout}{result.stderr}"]
@@ -87,23 +79,10 @@ def check_package(args, scratch):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("check", choices=["install", "package"])
-    parser.add_argument("--build", required=True, help="the configured and built build folder")
-    parser.add_argument("--version", required=True, help="the project version")
-    parser.add_argument("--cmake", default="cmake")
-    parser.add_argument("--cpack", default="cpack")
-    args = parser.parse_args()
-
-    scratch = tempfile.mkdtemp(prefix=f"updater-{args.check}-")
-    try:
-        problems = (check_install if args.check == "install" else check_package)(args, scratch)
-    finally:
-        shutil.rmtree(scratch, ignore_errors=True)
-    for problem in problems:
-        print(problem)
-    print(f"{args.check}: {'FAILED' if problems else 'ok'}")
-    return 1 if problems else 0
+    args = options(__doc__, "build", "version", tools=["cmake", "cpack"], choices=["install", "package"])
+    with scratch(args.check) as folder:
+        problems = (check_install if args.check == "install" else check_package)(args, folder)
+    return verdict(problems, f"{args.check}: {'FAILED' if problems else 'ok'}")
 
 
 if __name__ == "__main__":
