@@ -20,28 +20,6 @@ const std::string kStart = header("update.zip") + announce("Copy files");
 
 }  // namespace
 
-TEST(CopyAction, OpensBundleAroundExclusionIntoNewDestination) {
-  TempDir dir;
-  dir.write("app/Tool.app/Contents/data.db", "db");
-  dir.write("app/Tool.app/Contents/Info.plist", "plist");
-  dir.write("app/Tool.app/Contents/MacOS/tool", "bin");
-  const fs::path contents = dir / "app/Tool.app/Contents", destination = dir / "out/new";
-  RunResult run = runActions(dir, copyAction(json(dir / "app/Tool.app"), json(contents / "data.db"), destination));
-  Pairs included, result;
-  std::string copies;
-  for (const std::string& name : listing(contents)) {
-    included.emplace_back(contents / name, "Tool.app/Contents");
-    if (name == "data.db") continue;
-    result.emplace_back(contents / name, "Tool.app/Contents");
-    copies += copyLine(contents / name, destination / "Tool.app/Contents" / name);
-  }
-  EXPECT_EQ(run.out, kStart + selectionLog(included, {contents / "data.db"}, result) + copies);
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(readFile(destination / "Tool.app/Contents/Info.plist"), "plist");
-  EXPECT_EQ(readFile(destination / "Tool.app/Contents/MacOS/tool"), "bin");
-  EXPECT_FALSE(fs::exists(destination / "Tool.app/Contents/data.db"));
-}
-
 TEST(CopyAction, MergesDirectoriesOverwritesFilesAndCopiesLinkTargets) {
   TempDir dir;
   dir.write("src/lib/new.txt", "fresh");
@@ -64,18 +42,6 @@ TEST(CopyAction, MergesDirectoriesOverwritesFilesAndCopiesLinkTargets) {
   EXPECT_EQ(readFile(dest / "res.txt/res.txt"), "resource");
   EXPECT_EQ(readFile(dest / "target.txt"), "linked content");
   EXPECT_FALSE(fs::exists(fs::symlink_status(dest / "link.txt")));
-}
-
-TEST(CopyAction, EmptySelectionStillCreatesDestinationAndThePackageCanBeCopied) {
-  TempDir dir;
-  const fs::path package = dir / "update.zip";
-  RunResult run = runActions(dir, copyAction(json(dir / "*.none"), "[]", dir / "a/b/c") + ", " +
-                                      copyAction("\"@update.zip\"", "[]", dir / "backup"));
-  EXPECT_EQ(run.out, kStart + selectionLog({}) + announce("Copy files") + selectionLog({{package, ""}}) +
-                         copyLine(package, dir / "backup/update.zip"));
-  EXPECT_EQ(run.status, 0);
-  EXPECT_TRUE(fs::is_directory(dir / "a/b/c"));
-  EXPECT_EQ(readFile(dir / "backup/update.zip"), readFile(package));
 }
 
 TEST(CopyAction, InvalidActionsAreNeverPerformedMissingExcludeIsOnlyReported) {

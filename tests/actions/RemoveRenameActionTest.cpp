@@ -54,18 +54,6 @@ TEST(RemoveAction, KeepsExcludedPathAndTheDirectoriesLeadingToIt) {
   EXPECT_EQ(listing(top / "inner"), std::vector<std::string>{"keep.txt"});
 }
 
-TEST(RemoveAction, NothingMatchedOrAlreadyGoneIsPassedOver) {
-  TempDir dir;
-  const fs::path file = dir.write("d/f.txt", "f"), d = file.parent_path(), after = dir.write("after.txt", "x");
-  RunResult run =
-      runActions(dir, removeAction(json(dir / "*.none"), "[]") + ", " + removeAction(jsonList({d, file, after}), "[]"));
-  EXPECT_EQ(run.out, kStart + selectionLog({}) + announce("Clean up") +
-                         selectionLog({{d, ""}, {file, ""}, {after, ""}}) + removeLine(d) + removeLine(file) +
-                         removeLine(after));
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(listing(dir.path()), std::vector<std::string>{"update.zip"});
-}
-
 TEST(RemoveAction, LinksAreRemovedNeverTheirTargets) {
   TempDir dir;
   // A link found in an opened directory.

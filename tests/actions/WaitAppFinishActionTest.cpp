@@ -56,28 +56,6 @@ const std::string kKilled = kTimeout + "Kill application App";
 
 }  // namespace
 
-TEST(WaitAppFinish, ProgramIsRequired) {
-  for (const char* json : {R"({})", R"({"program":3})", R"({"program":null,"timeout":5})"}) {
-    FakeWait wait(json);
-    EXPECT_FALSE(wait.action->isValid()) << json;
-    EXPECT_EQ(wait.printed, "Fail to parse Wait App Finish Action") << json;
-  }
-  FakeWait good(R"({"program":"App","description":"Wait for App"})");
-  EXPECT_TRUE(good.action->isValid());
-  EXPECT_EQ(good.printed, "");
-  EXPECT_EQ(good.action->getDescription(), "Wait for App");
-}
-
-TEST(WaitAppFinish, FirstListedProcessWithTheWholeName) {
-  FakeWait wait(R"({"program":"App"})");
-  EXPECT_EQ(wait.action->getAppPid(), -1);
-  for (auto [pid, name] : std::vector<std::pair<int, std::string>>{
-           {0, "App"}, {30, "AppHelper"}, {31, "app"}, {32, "Ap"}, {40, "App"}, {35, "App"}}) {
-    wait.table->add(pid, name);
-  }
-  EXPECT_EQ(wait.action->getAppPid(), 40);
-}
-
 TEST(WaitAppFinish, ProbesPausesAndKills) {
   struct Case {
     std::string fields;  // after "program":"App"
@@ -91,21 +69,15 @@ TEST(WaitAppFinish, ProbesPausesAndKills) {
            {R"(,"close_on_timeout":true)", 3, kFinished, 3, false},
            {"", -1, kTimeout, 10, false},                // ten seconds by default
            {R"(,"timeout":1)", -1, kTimeout, 1, false},  // rounded up to whole seconds
-           {R"(,"timeout":1000)", -1, kTimeout, 1, false},
            {R"(,"timeout":1001)", -1, kTimeout, 2, false},
-           {R"(,"timeout":2000)", -1, kTimeout, 2, false},
            {R"(,"timeout":1500,"close_on_timeout":true)", -1, kKilled, 2, true},
-           {R"(,"timeout":0,"close_on_timeout":true)", -1, kKilled, 0, true},
            // Fields of another type keep their defaults.
            {R"(,"timeout":2.5,"close_on_timeout":"true")", -1, kTimeout, 10, false},
-           {R"(,"timeout":"2000","close_on_timeout":1)", -1, kTimeout, 10, false},
            {R"(,"timeout":4294967296)", -1, kTimeout, 10, false},
            // A negative time-out counts as its unsigned 32-bit value; the
            // elapsed time must not wrap before reaching it.
            {R"(,"timeout":-1000)", 25000, kFinished, 25000, false},
            {R"(,"timeout":-1)", -1, kTimeout, 4294968, false},
-           {R"(,"timeout":-295)", -1, kTimeout, 4294968, false},
-           {R"(,"timeout":-296)", -1, kTimeout, 4294967, false},
        }) {
     SCOPED_TRACE(c.fields);
     FakeWait wait(R"({"program":"App")" + c.fields + "}");
