@@ -2,7 +2,6 @@
 // ones (and what follows them) through the executable.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <iostream>
 #include <sstream>
 #include <stdexcept>
@@ -38,15 +37,11 @@ TEST(CommandLine, AcceptedForms) {
     int set;
   };
   for (Case c : std::vector<Case>{
-           {{"a.zip"}, "a.zip", 0},
            // A single argument is the package path whatever it is.
            {{"-f"}, "-f", 0},
-           {{"-f", "pkg.zip", "-s", "3"}, "pkg.zip", 3},
            {{"-s", "1"}, nullptr, 1},
-           // Only the letter after the dash counts.
-           {{"-fpackage.zip", "x.zip"}, "x.zip", 0},
-           {{"-file", "a.zip", "-set", "4"}, "a.zip", 4},
-           {{"-f", "first.zip", "-s", "1", "-f", "second.zip", "-s", "5"}, "second.zip", 5},
+           // Only the letter after the dash counts; the last pair wins.
+           {{"-file", "first.zip", "-set", "4", "-f", "second.zip"}, "second.zip", 4},
            // Converted as by std::stoi: blanks, a sign, digits up to the first other character.
            {{"-f", "a", "-s", "  +7x"}, "a", 7},
        }) {
@@ -61,10 +56,6 @@ TEST(CommandLine, AcceptedForms) {
     EXPECT_EQ(result, 0);
     EXPECT_EQ(settings.actionSet, c.set);
     EXPECT_STREQ(settings.zipFilePath, c.path);
-    // The setting is the argument itself, not a copy.
-    if (c.path) {
-      EXPECT_NE(std::find(argv.begin(), argv.end(), settings.zipFilePath), argv.end());
-    }
   }
 }
 
@@ -97,18 +88,11 @@ TEST(CommandLine, RefusedCommandLinesThroughTheExecutable) {
            {{"-f", "update.zip", "-s"}, "few parameters for argument: -s\n", 1},
            {{"-f", "update.zip", "-x", "1"}, "Invalid argument: -x\n", 1},
            {{"-f", "update.zip", "1"}, "Unexpected argument: 1\n", 1},
-           {{"-f", "update.zip", "-s", "0", "-"}, "Invalid argument: -\n", 1},
-           {{"-s", "0", "-f"}, "few parameters for argument: -f\n", 1},
-           {{"a.zip", "-f", "b.zip"}, "Unexpected argument: a.zip\n", 1},
            {{"", "a.zip"}, "Unexpected argument: \n", 1},
-           {{"-sfoo", "1", "-file"}, "few parameters for argument: -file\n", 1},
-           // A bad pair after good ones still fails the whole command line.
-           {{"-f", "update.zip", "-s", "1", "-q", "2"}, "Invalid argument: -q\n", 1},
            // The checks run in argument order: the bad flag before the bad number.
            {{"-x", "1", "-s", "abc"}, "Invalid argument: -x\n", 1},
            {{"-s", "1"}, "Arguments are required: -f ", 1},
            {{"-f", "update.zip", "-s", "abc"}, failedStoi("abc"), 2},
-           {{"-f", "update.zip", "-s", "99999999999"}, failedStoi("99999999999"), 2},
            // Printed unsigned, then out of range.
            {{"-f", "update.zip", "-s", "-1"}, ts::header("update.zip", "4294967295") + "Invalid set number\n", 0},
        }) {

