@@ -96,23 +96,14 @@ inline std::vector<std::string> listing(const fs::path& directory) {
   return names;
 }
 
-// Writes `dir`/update.zip holding `manifest` plus `payload`'s entries (the
-// manifest last) and runs the updater on it from `dir` with `args` after
-// "-f update.zip".
-inline RunResult runManifest(const TempDir& dir, const std::string& manifest, const std::vector<std::string>& args = {},
-                             ZipBuilder payload = {}, testing_support::RunOptions options = {}) {
-  payload.add("manifest.json", manifest).write(dir / "update.zip");
-  std::vector<std::string> all = {"-f", "update.zip"};
-  all.insert(all.end(), args.begin(), args.end());
-  options.cwd = dir.path();
-  return testing_support::runUpdater(all, options);
-}
-
-// The same, for a manifest with one set made of `actions` (comma-separated
-// JSON objects).
+// Writes `dir`/update.zip holding `payload`'s entries and then a manifest
+// with one set made of `actions` (comma-separated JSON objects), and runs
+// the updater on it from `dir`.
 inline RunResult runActions(const TempDir& dir, const std::string& actions, ZipBuilder payload = {},
                             testing_support::RunOptions options = {}) {
-  return runManifest(dir, "{\"actions\": [[" + actions + "]]}", {}, std::move(payload), std::move(options));
+  payload.add("manifest.json", "{\"actions\": [[" + actions + "]]}").write(dir / "update.zip");
+  options.cwd = dir.path();
+  return testing_support::runUpdater({"-f", "update.zip"}, options);
 }
 
 // `out` must be `before` and then a single "Update failed: " line from the

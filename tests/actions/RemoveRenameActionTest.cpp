@@ -30,30 +30,6 @@ fs::path documentsLinkedFrom(const TempDir& dir, const std::string& link) {
 
 }  // namespace
 
-TEST(RemoveAction, KeepsExcludedPathAndTheDirectoriesLeadingToIt) {
-  TempDir dir;
-  dir.write("x/dir/.a", "a");
-  dir.write("x/dir/sub/b.txt", "b");
-  dir.write("x/dir/inner/c.txt", "c");
-  const fs::path keep = dir.write("x/dir/inner/keep.txt", "keep"), top = dir / "x/dir";
-  Pairs included, result;
-  std::string removals;
-  for (const auto& [folder, suffix] : {std::pair{top, "dir"}, std::pair{top / "inner", "dir/inner"}}) {
-    for (const std::string& name : listing(folder)) {
-      if (name == "inner") continue;
-      included.emplace_back(folder / name, suffix);
-      if (name == "keep.txt") continue;
-      result.emplace_back(folder / name, suffix);
-      removals += removeLine(folder / name);
-    }
-  }
-  RunResult run = runActions(dir, removeAction(json(top), json(keep)));
-  EXPECT_EQ(run.out, kStart + selectionLog(included, {keep}, result) + removals);
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(listing(top), std::vector<std::string>{"inner"});
-  EXPECT_EQ(listing(top / "inner"), std::vector<std::string>{"keep.txt"});
-}
-
 TEST(RemoveAction, LinksAreRemovedNeverTheirTargets) {
   TempDir dir;
   // A link found in an opened directory.

@@ -90,16 +90,3 @@ TEST(WaitAppFinish, ProbesPausesAndKills) {
     EXPECT_EQ(wait.table->kills, c.killed ? std::vector<int>{5} : std::vector<int>{});
   }
 }
-
-TEST(WaitAppFinish, NotRunningPrintsOneLineAndTheFoundProcessIsFollowed) {
-  FakeWait absent(R"({"program":"App","close_on_timeout":true})");
-  absent.table->add(12, "Other");
-  EXPECT_EQ(absent.perform(), kStart);
-  EXPECT_TRUE(absent.table->probes.empty() && absent.table->kills.empty());
-
-  FakeWait wait(R"({"program":"App","timeout":3000})");
-  wait.table->add(8, "App", 1);
-  wait.table->add(9, "App");
-  EXPECT_EQ(wait.perform(), kFinished);
-  EXPECT_EQ(wait.table->probes, (std::vector<int>{8, 8}));
-}
