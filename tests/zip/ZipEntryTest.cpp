@@ -48,6 +48,7 @@ TEST(DirectoryRule, AttributesAndSizesFollowTheName) {
       {"f", 0x30, false, 0x20},                                        // directory bit without "/": a file
       {"d/", 040700u << 16, true, (040700u << 16) | 0x10},
       {"d/", 0x20, true, 0x10},  // archive bit with "/": a directory
+      {"d/", 0x30, true, 0x10},  // both bits with "/": still a directory, not an empty file "d"
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.name) + " " + std::to_string(c.stored));
