@@ -28,18 +28,10 @@ bool ZipCentralDirectoryFileHeader::Deserialize(std::istream& stream) {
     return false;
   }
 
-  ReadBytes(stream, Filename, FilenameLength);
-  if (!stream) {
-    stream.clear();
-    return false;
-  }
-  const std::istream::pos_type extraStart = stream.tellg();
-  DeserializeExtraFields(stream, ExtraFieldLength, ExtraFields);
   // The comment follows the declared extra area even when a malformed field
   // stopped its parsing early; reading on from there would misread the
   // comment and lose every later entry.
-  stream.clear();
-  stream.seekg(extraStart + static_cast<std::streamoff>(ExtraFieldLength));
+  if (!DeserializeNameAndExtraArea(stream, Filename, FilenameLength, ExtraFieldLength, ExtraFields)) return false;
   ReadBytes(stream, FileComment, FileCommentLength);
 
   // A header cut off by the end of the file is not a header: the directory

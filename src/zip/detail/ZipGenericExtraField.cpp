@@ -32,4 +32,22 @@ void DeserializeExtraFields(std::istream& stream, uint16_t length, std::vector<Z
   }
 }
 
+bool DeserializeNameAndExtraArea(std::istream& stream, std::string& name, uint16_t nameLength, uint16_t extraLength,
+                                 std::vector<ZipGenericExtraField>& fields) {
+  ReadBytes(stream, name, nameLength);
+  if (!stream) {
+    stream.clear();
+    return false;
+  }
+  const std::istream::pos_type extraStart = stream.tellg();
+  DeserializeExtraFields(stream, extraLength, fields);
+  stream.clear();
+  stream.seekg(extraStart + static_cast<std::streamoff>(extraLength));
+  if (!stream) {
+    stream.clear();
+    return false;
+  }
+  return true;
+}
+
 }  // namespace detail

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <istream>
+#include <string>
 #include <vector>
 
 namespace detail {
@@ -28,5 +29,12 @@ struct ZipGenericExtraField {
 // area of `length` bytes starting at the stream's position; stops at the first
 // field that does not fit. The stream is left where reading stopped.
 void DeserializeExtraFields(std::istream& stream, uint16_t length, std::vector<ZipGenericExtraField>& fields);
+
+// Reads a header's file name and its extra area, then leaves the stream at the
+// end of the declared area however its fields parsed: what follows (the
+// comment, or the entry's data) starts there. Returns false, with the stream's
+// error state cleared, when the name or the area runs past the end.
+bool DeserializeNameAndExtraArea(std::istream& stream, std::string& name, uint16_t nameLength, uint16_t extraLength,
+                                 std::vector<ZipGenericExtraField>& fields);
 
 }  // namespace detail

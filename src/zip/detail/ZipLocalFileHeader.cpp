@@ -23,21 +23,8 @@ bool ZipLocalFileHeader::Deserialize(std::istream& stream) {
     return false;
   }
 
-  ReadBytes(stream, Filename, FilenameLength);
-  if (!stream) {
-    stream.clear();
-    return false;
-  }
-  const std::istream::pos_type extraStart = stream.tellg();
-  DeserializeExtraFields(stream, ExtraFieldLength, ExtraFields);
   // The data follows the declared extra area, however its fields parsed.
-  stream.clear();
-  stream.seekg(extraStart + static_cast<std::streamoff>(ExtraFieldLength));
-  if (!stream) {
-    stream.clear();
-    return false;
-  }
-  return true;
+  return DeserializeNameAndExtraArea(stream, Filename, FilenameLength, ExtraFieldLength, ExtraFields);
 }
 
 void ZipLocalFileHeader::SyncWithCentralDirectoryFileHeader(const ZipCentralDirectoryFileHeader& header) {
