@@ -824,22 +824,27 @@ std::vector<std::filesystem::path> rglob(const std::string& pathname) {
   return glob(std::filesystem::path(pathname), true, false);
 }
 
-std::vector<std::filesystem::path> glob(const std::vector<std::string>& pathnames) {
+namespace {
+
+// Each pattern's expansion in order, appended one after the other.
+template <typename Expand>
+std::vector<std::filesystem::path> expand_each(const std::vector<std::string>& pathnames, Expand expand) {
   std::vector<std::filesystem::path> result;
   for (const auto& pathname : pathnames) {
-    auto found = glob(pathname);
+    auto found = expand(pathname);
     result.insert(result.end(), std::make_move_iterator(found.begin()), std::make_move_iterator(found.end()));
   }
   return result;
 }
 
+}  // namespace
+
+std::vector<std::filesystem::path> glob(const std::vector<std::string>& pathnames) {
+  return expand_each(pathnames, [](const std::string& pathname) { return glob(pathname); });
+}
+
 std::vector<std::filesystem::path> rglob(const std::vector<std::string>& pathnames) {
-  std::vector<std::filesystem::path> result;
-  for (const auto& pathname : pathnames) {
-    auto found = rglob(pathname);
-    result.insert(result.end(), std::make_move_iterator(found.begin()), std::make_move_iterator(found.end()));
-  }
-  return result;
+  return expand_each(pathnames, [](const std::string& pathname) { return rglob(pathname); });
 }
 
 std::vector<std::filesystem::path> glob(const std::initializer_list<std::string>& pathnames) {
