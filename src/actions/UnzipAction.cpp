@@ -1,5 +1,6 @@
 #include "actions/UnzipAction.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <zlib.h>
 
@@ -8,8 +9,10 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <set>
 #include <stdexcept>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "actions/ActionFields.h"
@@ -17,9 +20,11 @@
 #include "driver/AliasResolver.h"
 #include "platform/AtomicFile.h"
 #include "platform/ConfinedDirectory.h"
+#include "platform/Interrupt.h"
 #include "zip/ZipArchive.h"
 #include "zip/ZipArchiveEntry.h"
 #include "zip/ZipFile.h"
+#include "zip/methods/ZipMethodResolver.h"
 
 namespace fs = std::filesystem;
 
@@ -34,6 +39,15 @@ constexpr std::uint32_t kMaxLinkText = 4095;
 // The Unix mode stored by Unix archivers in the upper half of the external
 // attributes.
 mode_t unixMode(const ZipArchiveEntry& entry) { return static_cast<mode_t>(entry.GetAttributes() >> 16); }
+
+// Whether the entry carries a Unix mode at all: it was made on a Unix-like
+// system (host byte of "version made by": 3 Unix, 19 macOS) and the mode has
+// its file-type bits. Other archivers leave the upper half zero or fill it
+// with something else; a stored mode is applied as it is, even 0000.
+bool hasUnixMode(const ZipArchiveEntry& entry) {
+  const unsigned host = entry.GetVersionMadeBy() >> 8;
+  return (host == 3 || host == 19) && (unixMode(entry) & S_IFMT) != 0;
+}
 
 bool isSymlink(const ZipArchiveEntry& entry) { return (unixMode(entry) & S_IFMT) == S_IFLNK; }
 
@@ -81,27 +95,40 @@ void copyChecked(std::istream& in, const ZipArchiveEntry& entry, std::vector<cha
     if (total > size) corrupt(entry.GetFullName(), "more than " + std::to_string(size) + " bytes");
     crc = crc32(crc, reinterpret_cast<const Bytef*>(buffer.data()), static_cast<uInt>(got));
     sink(buffer.data(), static_cast<std::size_t>(got));
+    platform::throwIfInterrupted();
   }
   if (total != size) corrupt(entry.GetFullName(), std::to_string(total) + " of " + std::to_string(size) + " bytes");
   if (static_cast<std::uint32_t>(crc) != entry.GetCrc32()) corrupt(entry.GetFullName(), "CRC-32 mismatch");
 }
 
-// A file is never put in place of a directory: renaming over it would fail
-// anyway, but only after the whole entry had been unpacked for nothing.
-void refuseDirectory(const fs::path& target) {
+// The directories files are unpacked into, each swept once of the
+// temporary files that killed updater processes left there.
+class SweptDirectories {
+ public:
+  void sweep(int directory) {
+    struct stat info;
+    if (::fstat(directory, &info) != 0) return;
+    if (_seen.insert({info.st_dev, info.st_ino}).second) platform::removeStaleTemporaries(directory);
+  }
+
+ private:
+  std::set<std::pair<dev_t, ino_t>> _seen;
+};
+
+// Unpacks a file entry into the open directory `directory` under `name`.
+void unpackFile(ZipArchiveEntry& entry, std::istream& in, int directory, const std::string& name,
+                const fs::path& target, std::vector<char>& buffer) {
+  // A file is never put in place of a directory: renaming over it would fail
+  // anyway, but only after the whole entry had been unpacked for nothing.
   struct stat info;
-  if (::lstat(target.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+  if (::fstatat(directory, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode)) {
     throw fs::filesystem_error("cannot unzip file", target, std::error_code(EISDIR, std::generic_category()));
   }
-}
-
-void unpackFile(ZipArchiveEntry& entry, std::istream& in, const fs::path& target, std::vector<char>& buffer) {
-  refuseDirectory(target);
-  platform::AtomicFile file(target);
+  platform::AtomicFile file(directory, name, target);
   copyChecked(in, entry, buffer, [&file](const char* bytes, std::size_t count) { file.write(bytes, count); });
-  // No stored permission bits (archives made on other systems): keep the
-  // bits a new file gets rather than leaving it unreadable.
-  if (mode_t permissions = unixMode(entry) & 07777) file.setPermissions(permissions);
+  // Without a stored mode (archives made on other systems) the file keeps
+  // the bits a new file gets rather than becoming unreadable.
+  if (hasUnixMode(entry)) file.setPermissions(unixMode(entry) & 07777);
   file.commit();
 }
 
@@ -112,14 +139,7 @@ void unpackSymlink(ZipArchiveEntry& entry, std::istream& in, const fs::path& rel
   std::string text;
   copyChecked(in, entry, buffer, [&text](const char* bytes, std::size_t count) { text.append(bytes, count); });
   if (text.find('\0') != std::string::npos) corrupt(name, "symbolic link text holds a NUL byte");
-  if (!tree.linkStaysInside(relative, text)) {
-    skipOutside(name);
-    return;
-  }
-  const fs::path target = tree.root() / relative;
-  refuseDirectory(target);
-  platform::replaceWithSymlink(target, text);
-  tree.forgetVerified();
+  if (!tree.placeSymlink(relative, text)) skipOutside(name);
 }
 
 // The reader turns a file that is not a ZIP archive, or one cut short (which
@@ -167,7 +187,9 @@ void UnzipAction::perform() {
   if (count == 0) requireEndRecord(archivePath);
   std::cout << "Entries count " << count << std::endl;
   std::vector<char> buffer(kCopyBlock);
+  SweptDirectories swept;
   for (decltype(+count) index = 0; index < count; ++index) {
+    platform::throwIfInterrupted();
     std::shared_ptr<ZipArchiveEntry> entry = archive->GetEntry(static_cast<int>(index));
     const std::string& name = entry->GetFullName();
     const bool directory = entry->IsDirectory();
@@ -183,7 +205,8 @@ void UnzipAction::perform() {
       if (!tree.createDirectories(*relative)) skipOutside(name);
       continue;
     }
-    if (!tree.createDirectories(relative->parent_path())) {
+    std::optional<platform::FileDescriptor> directoryOfFile = tree.openDirectory(relative->parent_path());
+    if (!directoryOfFile) {
       skipOutside(name);
       continue;
     }
@@ -207,10 +230,16 @@ void UnzipAction::perform() {
       corrupt(name, "its data cannot be read");
     }
     StreamCloser closer(*entry);
+    // Without its decoder the stored bytes would come through undecoded.
+    if (!ZipMethodResolver::GetZipMethodInstance(entry->GetCompressionMethod())) {
+      throw std::runtime_error("Archive entry " + name + " uses compression method " +
+                               std::to_string(entry->GetCompressionMethod()) + ", which the updater cannot read");
+    }
     if (isSymlink(*entry)) {
       unpackSymlink(*entry, *in, *relative, tree, buffer);
     } else {
-      unpackFile(*entry, *in, tree.root() / *relative, buffer);
+      swept.sweep(directoryOfFile->get());
+      unpackFile(*entry, *in, directoryOfFile->get(), relative->filename().string(), tree.root() / *relative, buffer);
     }
   }
 }

@@ -1,72 +1,98 @@
 #include "platform/AtomicFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cassert>
 #include <cerrno>
-#include <cstdio>
+#include <cstdlib>
 #include <functional>
-#include <system_error>
+
+#include "platform/SystemError.h"
 
 namespace fs = std::filesystem;
 
 namespace platform {
 namespace {
 
-[[noreturn]] void fail(const char* what, const fs::path& path, int error) {
-  throw fs::filesystem_error(what, path, std::error_code(error, std::generic_category()));
-}
+const char kTemporaryPrefix[] = ".updater-";
 
-// A failure while the temporary file is written names the target first, so
-// that the message says which file could not be replaced.
-[[noreturn]] void fail(const char* what, const fs::path& target, const fs::path& temporary, int error) {
-  throw fs::filesystem_error(what, target, temporary, std::error_code(error, std::generic_category()));
-}
-
-// A name in `directory` that no other writer in this process picks; another
-// process may still hold it, which the exclusive creation below detects.
-fs::path temporaryName(const fs::path& directory) {
+// A name that no other writer in this process picks; another process may
+// still hold it, which the exclusive creation below detects.
+std::string temporaryName() {
   static std::atomic<unsigned long> counter{0};
-  return directory / (".updater-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+  return kTemporaryPrefix + std::to_string(::getpid()) + "-" + std::to_string(counter++);
 }
 
 // Tries `create` on fresh temporary names until one is free.
-fs::path createFresh(const fs::path& target, const std::function<int(const fs::path&)>& create, const char* what) {
-  const fs::path directory = target.has_parent_path() ? target.parent_path() : fs::path(".");
+std::string createFresh(const fs::path& shownAs, const std::function<int(const std::string&)>& create,
+                        const char* what) {
   for (int attempt = 0;; ++attempt) {
-    fs::path candidate = temporaryName(directory);
+    std::string candidate = temporaryName();
     if (create(candidate) == 0) return candidate;
-    if (errno != EEXIST || attempt == 100) fail(what, candidate, errno);
+    if (errno != EEXIST || attempt == 100) throwSystemError(what, shownAs.parent_path() / candidate, errno);
   }
+}
+
+FileDescriptor openParent(const fs::path& target) {
+  const fs::path directory = target.has_parent_path() ? target.parent_path() : fs::path(".");
+  FileDescriptor fd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!fd) throwSystemError("cannot open directory", directory, errno);
+  return fd;
+}
+
+FileDescriptor duplicate(int fd, const fs::path& shownAs) {
+  FileDescriptor copy(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+  if (!copy) throwSystemError("cannot open directory", shownAs.parent_path(), errno);
+  return copy;
+}
+
+// The process id in a temporary file's name, or 0 when `name` is none.
+pid_t ownerOf(const char* name) {
+  const std::size_t prefix = sizeof(kTemporaryPrefix) - 1;
+  if (std::string(name).compare(0, prefix, kTemporaryPrefix) != 0) return 0;
+  char* end = nullptr;
+  long pid = std::strtol(name + prefix, &end, 10);
+  if (end == name + prefix || *end != '-' || pid <= 0) return 0;
+  for (const char* digit = end + 1; *digit != '\0'; ++digit) {
+    if (*digit < '0' || *digit > '9') return 0;
+  }
+  return end[1] == '\0' ? 0 : static_cast<pid_t>(pid);
 }
 
 }  // namespace
 
-AtomicFile::AtomicFile(const fs::path& target) : _target(target) {
+AtomicFile::AtomicFile(int directory, const std::string& name, const fs::path& shownAs)
+    : _directory(duplicate(directory, shownAs)), _name(name), _shownAs(shownAs) {
   _temporary = createFresh(
-      target,
-      [this](const fs::path& candidate) {
-        _fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        return _fd < 0 ? -1 : 0;
+      shownAs,
+      [this](const std::string& candidate) {
+        _file = FileDescriptor(
+            ::openat(_directory.get(), candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+        return _file ? 0 : -1;
       },
       "cannot create temporary file");
 }
 
+AtomicFile::AtomicFile(const fs::path& target)
+    : AtomicFile(openParent(target).get(), target.filename().string(), target) {}
+
 AtomicFile::~AtomicFile() {
-  if (_fd >= 0) ::close(_fd);
-  if (!_committed) ::unlink(_temporary.c_str());
+  _file.reset();
+  if (!_committed) ::unlinkat(_directory.get(), _temporary.c_str(), 0);
 }
 
 void AtomicFile::write(const char* data, std::size_t size) {
   assert(!_committed);
   while (size > 0) {
-    ssize_t written = ::write(_fd, data, size);
+    ssize_t written = ::write(_file.get(), data, size);
     if (written < 0) {
       if (errno == EINTR) continue;
-      fail("cannot write file", _target, _temporary, errno);
+      throwSystemError("cannot write file", _shownAs, temporaryPath(), errno);
     }
     data += written;
     size -= static_cast<std::size_t>(written);
@@ -74,28 +100,54 @@ void AtomicFile::write(const char* data, std::size_t size) {
 }
 
 void AtomicFile::setPermissions(mode_t mode) {
-  if (::fchmod(_fd, mode & 07777) != 0) fail("cannot set permissions", _target, _temporary, errno);
+  if (::fchmod(_file.get(), mode & 07777) != 0) {
+    throwSystemError("cannot set permissions", _shownAs, temporaryPath(), errno);
+  }
 }
 
 void AtomicFile::commit() {
   assert(!_committed);
-  int fd = _fd;
-  _fd = -1;
   // close() is where some file systems report a failed delayed write.
-  if (::close(fd) != 0) fail("cannot write file", _target, _temporary, errno);
-  if (::rename(_temporary.c_str(), _target.c_str()) != 0) fail("cannot replace file", _target, errno);
+  if (::close(_file.release()) != 0) throwSystemError("cannot write file", _shownAs, temporaryPath(), errno);
+  if (::renameat(_directory.get(), _temporary.c_str(), _directory.get(), _name.c_str()) != 0) {
+    throwSystemError("cannot replace file", _shownAs, errno);
+  }
   _committed = true;
 }
 
-void replaceWithSymlink(const fs::path& target, const std::string& linkText) {
-  fs::path temporary = createFresh(
-      target, [&linkText](const fs::path& candidate) { return ::symlink(linkText.c_str(), candidate.c_str()); },
+void replaceWithSymlink(int directory, const std::string& name, const std::string& linkText, const fs::path& shownAs) {
+  std::string temporary = createFresh(
+      shownAs,
+      [&](const std::string& candidate) { return ::symlinkat(linkText.c_str(), directory, candidate.c_str()); },
       "cannot create symbolic link");
-  if (::rename(temporary.c_str(), target.c_str()) != 0) {
+  if (::renameat(directory, temporary.c_str(), directory, name.c_str()) != 0) {
     int error = errno;
-    ::unlink(temporary.c_str());
-    fail("cannot replace file", target, error);
+    ::unlinkat(directory, temporary.c_str(), 0);
+    throwSystemError("cannot replace file", shownAs, error);
   }
+}
+
+void replaceWithSymlink(const fs::path& target, const std::string& linkText) {
+  replaceWithSymlink(openParent(target).get(), target.filename().string(), linkText, target);
+}
+
+void removeStaleTemporaries(int directory) {
+  int fd = ::fcntl(directory, F_DUPFD_CLOEXEC, 0);
+  if (fd < 0) return;
+  DIR* listing = ::fdopendir(fd);
+  if (listing == nullptr) {
+    ::close(fd);
+    return;
+  }
+  while (const dirent* item = ::readdir(listing)) {
+    pid_t owner = ownerOf(item->d_name);
+    if (owner == 0 || owner == ::getpid()) continue;
+    // A process that exists, whether or not it may be signalled, may still
+    // be writing its temporary file.
+    if (::kill(owner, 0) == 0 || errno != ESRCH) continue;
+    ::unlinkat(directory, item->d_name, 0);
+  }
+  ::closedir(listing);
 }
 
 }  // namespace platform

@@ -1,18 +1,23 @@
 #include "platform/ConfinedDirectory.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
-#include <system_error>
+#include <deque>
+#include <vector>
+
+#include "platform/AtomicFile.h"
+#include "platform/SystemError.h"
 
 namespace fs = std::filesystem;
 
 namespace platform {
 namespace {
 
-[[noreturn]] void fail(const char* what, const fs::path& path, int error) {
-  throw fs::filesystem_error(what, path, std::error_code(error, std::generic_category()));
-}
+// As many links as the kernel follows in one lookup.
+constexpr int kMaxLinkHops = 40;
 
 // Resolves "." and ".." of `path` lexically; nothing when it climbs above
 // its start.
@@ -34,20 +39,58 @@ std::optional<fs::path> normalise(const fs::path& path) {
   return result;
 }
 
-// Follows the chain of links from `link` as far as it goes and returns the
-// path it ends at, resolved as far as the file system allows.
-fs::path whereDanglingLinkLeads(fs::path link) {
-  for (int hop = 0; hop < 40 && fs::is_symlink(link); ++hop) {
-    fs::path text = fs::read_symlink(link);
-    link = fs::weakly_canonical(text.is_absolute() ? text : link.parent_path() / text);
+FileDescriptor openLevel(int parent, const std::string& name) {
+  return FileDescriptor(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+}
+
+std::optional<std::string> readLink(int parent, const std::string& name) {
+  std::string text(256, '\0');
+  for (;;) {
+    ssize_t length = ::readlinkat(parent, name.c_str(), text.data(), text.size());
+    if (length < 0) return std::nullopt;
+    if (static_cast<std::size_t>(length) < text.size()) {
+      text.resize(static_cast<std::size_t>(length));
+      return text;
+    }
+    text.resize(text.size() * 2);
   }
-  return link;
+}
+
+// One path element still to be walked; `fromLink` marks those that came
+// from a link's text, which may name a level that is missing but must not
+// create it.
+struct Element {
+  std::string name;
+  bool fromLink;
+};
+
+void prepend(std::deque<Element>& pending, const fs::path& path, bool fromLink) {
+  std::vector<Element> elements;
+  for (const fs::path& element : path) elements.push_back({element.native(), fromLink});
+  pending.insert(pending.begin(), elements.begin(), elements.end());
+}
+
+// Whether the rest of a walk that met a missing level stays inside, taken
+// lexically from `depth` levels below the root.
+bool staysInside(std::size_t depth, const std::deque<Element>& rest) {
+  for (const Element& element : rest) {
+    if (element.name.empty() || element.name == ".") continue;
+    if (element.name != "..") {
+      ++depth;
+    } else if (depth-- == 0) {
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace
 
-ConfinedDirectory::ConfinedDirectory(const fs::path& root) : _root(fs::canonical(root)) {
-  if (!fs::is_directory(_root)) fail("unzip destination is not a directory", root, ENOTDIR);
+ConfinedDirectory::ConfinedDirectory(const fs::path& root)
+    : _root(fs::canonical(root)), _rootDirectory(::open(_root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+  if (!_rootDirectory) {
+    throwSystemError(errno == ENOTDIR ? "unzip destination is not a directory" : "cannot open directory", root, errno);
+  }
 }
 
 std::optional<fs::path> ConfinedDirectory::relativePath(const std::string& name) {
@@ -56,54 +99,81 @@ std::optional<fs::path> ConfinedDirectory::relativePath(const std::string& name)
   return normalise(path);
 }
 
-bool ConfinedDirectory::createDirectories(const fs::path& relative) {
-  fs::path level = _root;
-  std::string key;
-  for (const fs::path& element : relative) {
-    level /= element;
-    key += element.native();
-    key += '/';
-    if (_verified.count(key) != 0) continue;
-    struct stat info;
-    if (::lstat(level.c_str(), &info) != 0) {
-      if (errno != ENOENT) fail("cannot create directory", level, errno);
-      // The level above is a verified directory inside the root, so the new
-      // one is inside as well.
-      if (::mkdir(level.c_str(), 0777) != 0 && errno != EEXIST) fail("cannot create directory", level, errno);
-      if (::lstat(level.c_str(), &info) != 0) fail("cannot create directory", level, errno);
+ConfinedDirectory::Resolved ConfinedDirectory::resolve(const fs::path& relative, bool create) const {
+  const fs::path shownAs = _root / relative;
+  // The open levels from the root down; ".." goes back one of them, so it
+  // can never climb above a level that was really passed through.
+  std::vector<FileDescriptor> levels;
+  levels.emplace_back(::fcntl(_rootDirectory.get(), F_DUPFD_CLOEXEC, 0));
+  if (!levels.back()) throwSystemError("cannot open directory", _root, errno);
+
+  std::deque<Element> pending;
+  prepend(pending, relative, false);
+  int hops = 0;
+  while (!pending.empty()) {
+    Element element = std::move(pending.front());
+    pending.pop_front();
+    if (element.name.empty() || element.name == ".") continue;
+    if (element.name == "..") {
+      if (levels.size() == 1) return {Walk::Outside, {}};
+      levels.pop_back();
+      continue;
     }
-    if (S_ISLNK(info.st_mode)) {
-      std::error_code error;
-      fs::path resolved = fs::canonical(level, error);
-      if (error) {  // dangling: see whether it would lead out before failing
-        if (!inside(whereDanglingLinkLeads(level))) return false;
-        fail("cannot create directory", level, error.value());
+    const int parent = levels.back().get();
+    FileDescriptor level = openLevel(parent, element.name);
+    if (!level && errno == ENOENT) {
+      if (!create || element.fromLink) {
+        if (!staysInside(levels.size(), pending)) return {Walk::Outside, {}};
+        if (!create) return {Walk::Missing, {}};
+        throwSystemError("cannot create directory", shownAs, ENOENT);  // a dangling link on the way
       }
-      if (!inside(resolved)) return false;
-      if (!fs::is_directory(resolved)) fail("cannot create directory", level, ENOTDIR);
-    } else if (!S_ISDIR(info.st_mode)) {
-      fail("cannot create directory", level, ENOTDIR);
+      if (::mkdirat(parent, element.name.c_str(), 0777) != 0 && errno != EEXIST) {
+        throwSystemError("cannot create directory", shownAs, errno);
+      }
+      level = openLevel(parent, element.name);
     }
-    _verified.insert(key);
+    if (!level) {
+      const int openError = errno;
+      struct stat info;
+      if (::fstatat(parent, element.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        throwSystemError("cannot create directory", shownAs, errno);
+      }
+      if (!S_ISLNK(info.st_mode)) {
+        // A file where a link's text ends is a place like any other; a file
+        // on the way of a directory to be made is an error.
+        if (!create) return {staysInside(levels.size(), pending) ? Walk::Missing : Walk::Outside, {}};
+        throwSystemError("cannot create directory", shownAs, S_ISDIR(info.st_mode) ? openError : ENOTDIR);
+      }
+      std::optional<std::string> text = readLink(parent, element.name);
+      if (!text) throwSystemError("cannot create directory", shownAs, errno);
+      if (fs::path(*text).has_root_path()) return {Walk::Outside, {}};
+      if (++hops > kMaxLinkHops) throwSystemError("cannot create directory", shownAs, ELOOP);
+      prepend(pending, *text, true);
+      continue;
+    }
+    levels.push_back(std::move(level));
   }
-  return true;
+  return {Walk::Directory, std::move(levels.back())};
 }
 
-bool ConfinedDirectory::linkStaysInside(const fs::path& relative, const std::string& linkText) const {
-  fs::path text(linkText);
-  if (text.has_root_path()) return false;
-  std::optional<fs::path> byText = normalise(relative.parent_path() / text);
-  if (!byText) return false;
-  // The text alone can stay inside and still climb out through a link met
-  // on its way ("r/.." with r linking to "."), so resolve the real path too.
-  return inside(fs::weakly_canonical(_root / relative.parent_path() / text));
+std::optional<FileDescriptor> ConfinedDirectory::openDirectory(const fs::path& relative) {
+  Resolved resolved = resolve(relative, true);
+  if (resolved.outcome != Walk::Directory) return std::nullopt;
+  return std::move(resolved.directory);
 }
 
-bool ConfinedDirectory::inside(const fs::path& absolute) const {
-  auto path = absolute.begin();
-  for (auto level = _root.begin(); level != _root.end(); ++level, ++path) {
-    if (path == absolute.end() || *path != *level) return false;
+bool ConfinedDirectory::placeSymlink(const fs::path& relative, const std::string& linkText) {
+  const fs::path text(linkText);
+  if (text.has_root_path() || !normalise(relative.parent_path() / text)) return false;
+  if (resolve(relative.parent_path() / text, false).outcome == Walk::Outside) return false;
+  std::optional<FileDescriptor> directory = openDirectory(relative.parent_path());
+  if (!directory) return false;
+  const std::string name = relative.filename().string();
+  struct stat info;
+  if (::fstatat(directory->get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode)) {
+    throwSystemError("cannot unzip file", _root / relative, EISDIR);
   }
+  replaceWithSymlink(directory->get(), name, linkText, _root / relative);
   return true;
 }
 

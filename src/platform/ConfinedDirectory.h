@@ -1,25 +1,28 @@
 // ConfinedDirectory: a directory tree that writes must not leave, as needed
 // when unpacking archive entries whose names and links come from outside.
 //
-// It holds the canonical path of its root. Entry names are resolved lexically
-// against the root ("." dropped, ".." taken back one level); a name that is
-// absolute or climbs above the root has no place inside. Directories are
-// created one level at a time, and an existing level that is a symbolic link
-// is followed only when it leads to a directory inside the root, so nothing
-// is ever created or written through a link that leads out. Verified
-// directories are remembered, since an archive names the same ones again and
-// again. It guards against hostile archives, not against another process
-// swapping directories for links while the unpacking runs.
+// It holds its root open. Entry names are resolved lexically against the
+// root ("." dropped, ".." taken back one level); a name that is absolute or
+// climbs above the root has no place inside. Every later step is taken on
+// directory descriptors, one level at a time, starting from the root's:
+// each level is opened without following links, a missing level is created
+// in the descriptor of the level above, and a level that is a symbolic link
+// is resolved here, by its text, only as long as it stays inside the root.
+// Nothing is remembered between calls, so a directory that another process
+// swaps for a link while the unpacking runs is seen as the link it has
+// become, and a link that an entry replaces changes only what comes after.
 //
 // Failure: file-system errors (a level that is a file, a dangling link, a
-// refused mkdir) throw std::filesystem::filesystem_error; a path that would
-// leave the root is reported by the return value, never by an exception.
+// refused mkdir, too many links) throw std::filesystem::filesystem_error; a
+// path that would leave the root is reported by the return value, never by
+// an exception.
 #pragma once
 
 #include <filesystem>
 #include <optional>
 #include <string>
-#include <unordered_set>
+
+#include "platform/FileDescriptor.h"
 
 namespace platform {
 
@@ -29,33 +32,37 @@ class ConfinedDirectory {
   // it is not a directory.
   explicit ConfinedDirectory(const std::filesystem::path& root);
 
-  // The canonical root.
+  // The canonical root, as it was when opened.
   const std::filesystem::path& root() const { return _root; }
 
   // `name` as a path relative to the root with "." and ".." resolved; empty
   // for the root itself; nothing when `name` is absolute or climbs above it.
   static std::optional<std::filesystem::path> relativePath(const std::string& name);
 
-  // Creates the directory `relative` (from relativePath) and its missing
-  // parents. Returns false when a level is a symbolic link that does not lead
-  // to a place inside the root; the levels below it are then not touched.
-  bool createDirectories(const std::filesystem::path& relative);
+  // Opens the directory `relative` (from relativePath), creating it and its
+  // missing parents. Nothing when the way leads outside the root; the levels
+  // below the link that leads out are then not touched.
+  std::optional<FileDescriptor> openDirectory(const std::filesystem::path& relative);
+  bool createDirectories(const std::filesystem::path& relative) { return openDirectory(relative).has_value(); }
 
-  // Whether a symbolic link at `relative` whose text is `linkText` would
-  // point inside the root, both by its text (resolved from the link's own
-  // directory) and by the links already on its way. Absolute texts never do:
-  // an archive cannot know where it will be unpacked.
-  bool linkStaysInside(const std::filesystem::path& relative, const std::string& linkText) const;
-
-  // Forgets the verified directories; call after replacing a link, which
-  // may change where the paths below it lead.
-  void forgetVerified() { _verified.clear(); }
+  // Makes `relative` a symbolic link with the text `linkText`, replacing a
+  // file or link there, when the link leads to a place inside the root, both
+  // by its text (resolved from the link's own directory) and through the
+  // links already on its way. Absolute texts never do: an archive cannot
+  // know where it will be unpacked. Returns false, creating nothing, when
+  // the link or its own directory would lie outside.
+  bool placeSymlink(const std::filesystem::path& relative, const std::string& linkText);
 
  private:
-  bool inside(const std::filesystem::path& absolute) const;
+  enum class Walk { Directory, Missing, Outside };
+  struct Resolved {
+    Walk outcome;
+    FileDescriptor directory;  // set for Walk::Directory
+  };
+  Resolved resolve(const std::filesystem::path& relative, bool create) const;
 
   std::filesystem::path _root;
-  std::unordered_set<std::string> _verified;
+  FileDescriptor _rootDirectory;
 };
 
 }  // namespace platform

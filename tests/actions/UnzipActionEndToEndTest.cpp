@@ -1,6 +1,8 @@
 // The unzip action through the real updater: whole standard output and exit
 // status for each of its lines, its parse failure and the failures that end
 // the run.
+#include <sys/stat.h>
+
 #include <fstream>
 #include <regex>
 
@@ -73,9 +75,11 @@ TEST(UnzipEndToEnd, FailuresEndTheRunWithStatusTwoBeforeLaterActions) {
   std::string bytes = corrupt.bytes();
   bytes[corrupt.centralHeaderOffset(0) + 16] ^= 1;  // CRC-32
   std::ofstream(dir / "corrupt.zip", std::ios::binary) << bytes;
+  ZipBuilder().add("app", std::string(40000, 'z'), 9).write(dir / "deflate64.zip");
   const std::pair<std::string, std::string> cases[] = {
       {"@unbound.zip", "Alias does not found"},
       {(dir / "corrupt.zip").string(), "Archive entry app is corrupt: CRC-32 mismatch"},
+      {(dir / "deflate64.zip").string(), "Archive entry app uses compression method 9, which the updater cannot read"},
   };
   dir.write("out/app", "working version");
   for (const auto& [source, failure] : cases) {
@@ -115,4 +119,63 @@ TEST(UnzipEndToEnd, WriteFailureKeepsTheOldFileAndLeavesNoTemporary) {
   EXPECT_EQ(result.status, 2);
   EXPECT_EQ(readFile(out / "big.bin"), "old");
   EXPECT_EQ(listing(out), std::vector<std::string>{"big.bin"});
+}
+
+TEST(UnzipEndToEnd, StoredModesApplyAsTheyAreAndEntriesWithoutOneGetNewFileBits) {
+  TempDir dir;
+  const fs::path out = dir / "out";
+  ZipBuilder payload;
+  for (const auto& [name, mode] : {std::pair<const char*, uint32_t>{"zero", 0100000}, {"none", 0}, {"tool", 0100750}}) {
+    testing_support::ZipEntrySpec entry = testing_support::makeEntry(name, "x");
+    entry.externalAttributes = mode << 16;
+    payload.add(entry);
+  }
+  const mode_t umask = ::umask(027);
+  RunResult result =
+      runActions(dir, unzipAction("@update.zip", out.string(), R"(,"exclude":"manifest.json")"), payload);
+  ::umask(umask);
+  EXPECT_EQ(result.status, 0) << result.out;
+  EXPECT_EQ(fs::status(out / "zero").permissions(), fs::perms::none);
+  EXPECT_EQ(fs::status(out / "none").permissions(), fs::perms(0640));
+  EXPECT_EQ(fs::status(out / "tool").permissions(), fs::perms(0750));
+}
+
+// Each write is placed by where the links lead at that moment: "x" leads to
+// the root while "y" is "sub", and above the root once "y" is ".".
+TEST(UnzipEndToEnd, LinksReplacedByLaterEntriesAreFollowedAsTheyAreThen) {
+  TempDir dir;
+  const fs::path out = dir / "out";
+  auto link = [](const std::string& name, const std::string& text) {
+    testing_support::ZipEntrySpec entry = testing_support::makeEntry(name, text);
+    entry.externalAttributes = 0120777u << 16;
+    return entry;
+  };
+  ZipBuilder payload;
+  payload.addDirectory("sub/").add(link("y", "sub")).add(link("x", "y/..")).add("x/f", "f");
+  payload.add(link("y", ".")).add("x/evil", "evil");
+  RunResult result =
+      runActions(dir, unzipAction("@update.zip", out.string(), R"(,"exclude":"manifest.json")"), payload);
+  EXPECT_EQ(result.out,
+            header("update.zip") + "Field include does not found\n\nPerform action: Unpack\nUnzip archive " +
+                "@update.zip to " + out.string() + "\nOpen zip file " + (dir / "update.zip").string() +
+                "\nEntries count 7\nUnzip file: y, size:3, to: " + target(out / "y") + "\nUnzip file: x, size:4, to: " +
+                target(out / "x") + "\nUnzip file: x/f, size:1, to: " + target(out / "x/f") +
+                "\nUnzip file: y, size:1, to: " + target(out / "y") +
+                "\nSkip unzip file (outside destination)x/evil\nSkip unzip file (in exclude list)manifest.json\n");
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(readFile(out / "f"), "f");
+  EXPECT_FALSE(fs::exists(dir / "evil"));
+  EXPECT_FALSE(fs::exists(dir / "x"));
+}
+
+TEST(UnzipEndToEnd, MissingSourceUnpacksNothing) {
+  TempDir dir;
+  const fs::path missing = dir / "missing.zip", out = dir / "out";
+  RunResult result = runActions(dir, unzipAction(missing.string(), out.string(), "") + "," + kDelay);
+  EXPECT_EQ(result.out, header("update.zip") + "Field include does not found\nField exclude does not found\n" +
+                            "\nPerform action: Unpack\nUnzip archive " + missing.string() + " to " + out.string() +
+                            "\nOpen zip file " + missing.string() + "\nEntries count 0\n" + kDelayLines);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(fs::file_size(missing), 0u);
+  EXPECT_TRUE(fs::is_empty(out));
 }

@@ -46,24 +46,26 @@ TEST(ConfinedDirectory, CreatesLevelsThroughLinksOnlyWhenTheyStayInside) {
   EXPECT_THROW(tree.createDirectories("dangling-in/sub"), fs::filesystem_error);
   EXPECT_FALSE(fs::exists(dir / "dest/missing"));
 
-  // A level replaced by a link after it was verified is checked again.
+  // A level replaced by a link after it was used is seen as the link.
   fs::remove_all(dir / "dest/a");
   fs::create_symlink(dir / "elsewhere", dir / "dest/a");
-  tree.forgetVerified();
   EXPECT_FALSE(tree.createDirectories("a/c"));
   EXPECT_TRUE(fs::is_empty(dir / "elsewhere"));
 }
 
-TEST(ConfinedDirectory, JudgesLinksByTheirTextAndByLinksOnTheirWay) {
+TEST(ConfinedDirectory, PlacesLinksOnlyWhenTheirTextAndTheLinksOnTheirWayStayInside) {
   TempDir dir;
   dir.mkdir("dest/bin");
   fs::create_symlink(".", dir / "dest/self");
   ConfinedDirectory tree(dir / "dest");
-  EXPECT_TRUE(tree.linkStaysInside("bin/tool", "../lib/tool"));
-  EXPECT_TRUE(tree.linkStaysInside("link", "self/x"));
-  EXPECT_FALSE(tree.linkStaysInside("bin/tool", "../../etc/passwd"));
-  EXPECT_FALSE(tree.linkStaysInside("bin/tool", (dir / "dest/bin/x").string()));  // absolute
-  EXPECT_FALSE(tree.linkStaysInside("link", "self/.."));                          // the root's parent, through "self"
+  EXPECT_TRUE(tree.placeSymlink("bin/tool", "../lib/tool"));
+  EXPECT_TRUE(tree.placeSymlink("link", "self/x"));
+  EXPECT_FALSE(tree.placeSymlink("bin/up", "../../etc/passwd"));
+  EXPECT_FALSE(tree.placeSymlink("bin/abs", (dir / "dest/bin/x").string()));
+  EXPECT_FALSE(tree.placeSymlink("out", "self/.."));  // the root's parent, through "self"
+  EXPECT_EQ(fs::read_symlink(dir / "dest/bin/tool"), "../lib/tool");
+  EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "dest/bin/up")));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "dest/out")));
 }
 
 }  // namespace

@@ -1,0 +1,40 @@
+// FileDescriptor: sole owner of one open POSIX file descriptor, closed when
+// the owner goes. Move-only; -1 stands for "none".
+#pragma once
+
+#include <unistd.h>
+
+#include <utility>
+
+namespace platform {
+
+class FileDescriptor {
+ public:
+  FileDescriptor() = default;
+  explicit FileDescriptor(int fd) : _fd(fd) {}
+  ~FileDescriptor() { reset(); }
+  FileDescriptor(FileDescriptor&& other) noexcept : _fd(std::exchange(other._fd, -1)) {}
+  FileDescriptor& operator=(FileDescriptor&& other) noexcept {
+    if (this != &other) {
+      reset();
+      _fd = std::exchange(other._fd, -1);
+    }
+    return *this;
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+  int get() const { return _fd; }
+  explicit operator bool() const { return _fd >= 0; }
+  // Gives up ownership without closing.
+  int release() { return std::exchange(_fd, -1); }
+  void reset() {
+    if (_fd >= 0) ::close(_fd);
+    _fd = -1;
+  }
+
+ private:
+  int _fd = -1;
+};
+
+}  // namespace platform
