@@ -2,9 +2,9 @@
 
 #include <chrono>
 #include <iostream>
-#include <thread>
 
 #include "actions/ActionFields.h"
+#include "platform/Interrupt.h"
 
 DelayAction::DelayAction(const rapidjson::Value& object) : Action(object) {
   std::optional<std::int32_t> value = fields::readInt(object, "value");
@@ -18,5 +18,5 @@ DelayAction::DelayAction(const rapidjson::Value& object) : Action(object) {
 
 void DelayAction::perform() {
   std::cout << "Do delay for " << delay << "ms" << std::endl;
-  if (delay > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+  if (delay > 0) platform::sleepFor(std::chrono::milliseconds(delay));
 }

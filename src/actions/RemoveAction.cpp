@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "actions/QuotedPath.h"
+#include "platform/Interrupt.h"
 
 namespace fs = std::filesystem;
 
@@ -13,6 +14,7 @@ void RemoveAction::perform() {
     // Removing what lies behind an opened-up link would delete data outside
     // the places the include list names.
     if (entry.throughLink) continue;
+    platform::throwIfInterrupted();
     // The path as reached is what gets removed: for a link that is the link
     // itself, and a path whose link on the way is gone already leads nowhere
     // instead of into the link's target. Otherwise it is the same file as

@@ -1,17 +1,19 @@
 #include "actions/WaitAppFinishAction.h"
 
+#include <unistd.h>
+
 #include <chrono>
 #include <iostream>
 #include <limits>
-#include <thread>
 
 #include "actions/ActionFields.h"
+#include "platform/Interrupt.h"
 
 namespace {
 
 constexpr std::uint32_t kPollMilliseconds = 1000;
 
-void sleepOneSecond() { std::this_thread::sleep_for(std::chrono::nanoseconds(1000000000)); }
+void sleepOneSecond() { platform::sleepFor(std::chrono::nanoseconds(1000000000)); }
 
 }  // namespace
 
@@ -36,8 +38,11 @@ WaitAppFinishAction::WaitAppFinishAction(const rapidjson::Value& object,
 }
 
 int WaitAppFinishAction::getAppPid() const {
+  // The updater never waits for, or kills, itself, even when the program's
+  // name is its own.
+  const int self = static_cast<int>(::getpid());
   for (int pid : processes->listIds()) {
-    if (pid > 0 && processes->hasName(pid, program)) return pid;
+    if (pid > 0 && pid != self && processes->hasName(pid, program)) return pid;
   }
   return -1;
 }

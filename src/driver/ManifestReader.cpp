@@ -1,6 +1,7 @@
 #include "driver/ManifestReader.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <istream>
 #include <memory>
 
@@ -38,13 +39,17 @@ Manifest readManifest(const std::string& packagePath) {
     manifest.status = ManifestStatus::Missing;
     return manifest;
   }
-  std::size_t size = entry->GetSize();
+  const std::uint64_t size = entry->GetSize();
   if (size == 0) {
     manifest.status = ManifestStatus::Empty;
     return manifest;
   }
+  if (size > kMaxManifestSize) {
+    manifest.status = ManifestStatus::TooLarge;
+    return manifest;
+  }
   std::istream* stream = entry->GetDecompressionStream();
-  bool complete = stream != nullptr && copyBytes(*stream, size, manifest.text);
+  bool complete = stream != nullptr && copyBytes(*stream, static_cast<std::size_t>(size), manifest.text);
   // The entry's streams read through the archive's file: close them before
   // the archive goes.
   entry->CloseDecompressionStream();

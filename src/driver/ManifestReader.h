@@ -8,6 +8,7 @@
 // outcome.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 enum class ManifestStatus {
@@ -15,7 +16,12 @@ enum class ManifestStatus {
   Missing,     // the package has no entry named "manifest.json"
   Empty,       // the entry's uncompressed size is 0
   Unreadable,  // no data stream (e.g. encrypted), or the data ended early
+  TooLarge,    // the declared size is above kMaxManifestSize; nothing was read
 };
+
+// No real manifest comes near this; the bound keeps a small package from
+// making the run read and parse gigabytes.
+constexpr std::size_t kMaxManifestSize = 16 * 1024 * 1024;
 
 struct Manifest {
   ManifestStatus status = ManifestStatus::Missing;

@@ -1,7 +1,5 @@
 #include "driver/Updater.h"
 
-#include <rapidjson/document.h>
-
 #include <cstdint>
 #include <cstring>
 #include <exception>
@@ -12,7 +10,9 @@
 #include "driver/ActionParser.h"
 #include "driver/AliasResolver.h"
 #include "driver/CommandLine.h"
+#include "driver/ManifestDocument.h"
 #include "driver/ManifestReader.h"
+#include "platform/Interrupt.h"
 
 #ifndef UPDATER_VERSION
 #define UPDATER_VERSION "unknown"
@@ -78,14 +78,15 @@ int run(int argc, char** argv) {
     case ManifestStatus::Unreadable:
       std::cout << "Manifest file can't be read" << std::endl;
       return kStatusBadManifest;
+    case ManifestStatus::TooLarge:
+      std::cout << "Manifest file is too large" << std::endl;
+      return kStatusBadManifest;
     case ManifestStatus::Read:
       break;
   }
 
-  // Iterative parsing keeps deeply nested input off the call stack; parsing
-  // the NUL-terminated text lets a NUL byte end the input.
-  rapidjson::Document document;
-  document.Parse<rapidjson::kParseDefaultFlags | rapidjson::kParseIterativeFlag>(manifest.text.c_str());
+  manifest_json::ManifestDocument parsed(manifest.text);
+  rapidjson::Value& document = parsed.root();
   if (!document.IsObject()) {
     std::cout << "JSON root is not object";
     return kStatusBadManifest;
@@ -94,6 +95,7 @@ int run(int argc, char** argv) {
   ActionList actions = ActionParser::getActionList(document, settings.actionSet);
   for (const auto& action : actions) {
     if (!action->isValid()) continue;
+    platform::throwIfInterrupted();
     std::cout << std::endl;
     std::cout << "Perform action: " << action->getDescription() << std::endl;
     action->perform();

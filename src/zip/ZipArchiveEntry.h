@@ -82,7 +82,9 @@ class ZipArchiveEntry : public std::enable_shared_from_this<ZipArchiveEntry> {
   uint32_t GetCompressedSize() const { return _centralDirectoryFileHeader.CompressedSize; }
   uint16_t GetVersionMadeBy() const { return _centralDirectoryFileHeader.VersionMadeBy; }
   uint16_t GetVersionToExtract() const { return _centralDirectoryFileHeader.VersionNeededToExtract; }
-  bool CanExtract() const { return GetVersionToExtract() <= MaxVersionToExtract; }
+  // The high byte of "version needed" is the host system for some archivers
+  // (older 7-Zip among them); only the low byte is the version.
+  bool CanExtract() const { return (GetVersionToExtract() & 0xFF) <= MaxVersionToExtract; }
   uint32_t GetOffsetOfLocalHeader() const { return _centralDirectoryFileHeader.RelativeOffsetOfLocalHeader; }
 
   // Password for traditional decryption.

@@ -114,3 +114,18 @@ TEST(ActionRuns, WaitTimesOutThenKillsOrLeavesTheProgramAlone) {
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
   EXPECT_EQ(::waitpid(kept.pid(), nullptr, WNOHANG), 0);  // still running
 }
+
+TEST(ActionRuns, TheUpdaterNeverWaitsForOrKillsItself) {
+  TempDir dir;
+  const std::string name = "upd-self-" + std::to_string(::getpid() % 100000);
+  fs::copy_file(UPDATER_EXE, dir / name);
+  testing_support::makeManifestPackage(dir / "update.zip", R"({"actions": [[{"type":"wait_app_finish","program":")" +
+                                                               name + R"(","timeout":0,"close_on_timeout":true},
+      {"type":"delay","value":0,"description":"Next"}]]})");
+  testing_support::RunOptions options;
+  options.cwd = dir.path();
+  RunResult result = testing_support::run((dir / name).string(), {"-f", "update.zip"}, options);
+  EXPECT_EQ(result.out, header("update.zip") + announce("") + "Wait for application finish " + name + "\n" +
+                            announce("Next") + "Do delay for 0ms\n");
+  EXPECT_EQ(result.status, 0);
+}

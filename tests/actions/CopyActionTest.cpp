@@ -89,6 +89,17 @@ TEST(CopyAction, DirectoryOntoItselfFailsAndKeepsIt) {
   EXPECT_FALSE(fs::exists(dir / "d/f.txt"));
 }
 
+TEST(CopyAction, DirectoryIntoItsOwnSubdirectoryIsRefusedBeforeAnythingIsCopied) {
+  TempDir dir;
+  const fs::path f = dir.write("f.txt", "f");
+  const fs::path app = dir.write("app/file.txt", "content").parent_path();
+  RunResult run = runActions(dir, copyAction(jsonList({f, app}), "[]", dir / "app/sub/deeper"));
+  expectFailureAfter(run.out, kStart + selectionLog({{f, ""}, {app, ""}}), app);
+  EXPECT_NE(run.out.find("cannot copy a directory into itself"), std::string::npos) << run.out;
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(listing(app), std::vector<std::string>{"file.txt"});
+}
+
 TEST(CopyAction, UnresolvableEntryOrUnboundAliasEndsTheRun) {
   TempDir dir;
   dir.write("d/keep", "k");

@@ -5,10 +5,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
@@ -44,14 +46,18 @@ std::set<std::string> namesIn(const fs::path& directory) {
 
 // The updater running in the background with its output in files, so a test
 // can act on the file system at a chosen point of the run.
+// With `piped`, standard output goes to a pipe that is left unread until
+// readPipe(), so that the updater blocks once it has filled the pipe.
 class RunningUpdater {
  public:
-  RunningUpdater(const std::string& package, const fs::path& logDirectory)
+  RunningUpdater(const std::string& package, const fs::path& logDirectory, bool piped = false)
       : _outFile(logDirectory / "stdout.txt"), _errFile(logDirectory / "stderr.txt") {
+    int pipeEnds[2] = {-1, -1};
+    if (piped && ::pipe(pipeEnds) != 0) throw std::runtime_error("pipe failed");
     _pid = ::fork();
     if (_pid == 0) {
       int in = ::open("/dev/null", O_RDONLY);
-      int out = ::open(_outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      int out = piped ? pipeEnds[1] : ::open(_outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       int err = ::open(_errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       if (in < 0 || out < 0 || err < 0) ::_exit(126);
       ::dup2(in, 0);
@@ -60,8 +66,13 @@ class RunningUpdater {
       ::execl(UPDATER_EXE, UPDATER_EXE, package.c_str(), static_cast<char*>(nullptr));
       ::_exit(127);
     }
+    if (piped) {
+      ::close(pipeEnds[1]);
+      _pipe = pipeEnds[0];
+    }
   }
   ~RunningUpdater() {
+    if (_pipe >= 0) ::close(_pipe);
     if (_pid > 0 && !_finished) {
       ::kill(_pid, SIGKILL);
       wait();
@@ -85,7 +96,7 @@ class RunningUpdater {
   bool waitForOutput(const std::string& text) {
     return waitUntil([&] { return output().find(text) != std::string::npos; });
   }
-  void kill() { ::kill(_pid, SIGKILL); }
+  void signal(int number) { ::kill(_pid, number); }
 
   // Exit status (0-255), or 128 + signal when killed.
   int wait() {
@@ -94,6 +105,22 @@ class RunningUpdater {
     _finished = true;
     return WIFEXITED(_status) ? WEXITSTATUS(_status) : WIFSIGNALED(_status) ? 128 + WTERMSIG(_status) : -1;
   }
+  // Whether the unread pipe is full to its last page, where the updater
+  // blocks on its next lines.
+  bool outputBlocked() const {
+    int queued = 0;
+    return ::ioctl(_pipe, FIONREAD, &queued) == 0 && queued > ::fcntl(_pipe, F_GETPIPE_SZ) - 4096;
+  }
+  // Everything written to the pipe, read until the updater closes it.
+  std::string readPipe() {
+    std::string out;
+    char buffer[65536];
+    for (ssize_t n; (n = ::read(_pipe, buffer, sizeof buffer)) != 0;) {
+      if (n > 0) out.append(buffer, static_cast<size_t>(n));
+      if (n < 0 && errno != EINTR) break;
+    }
+    return out;
+  }
   // The child creates its output files only once it runs.
   std::string output() const { return fs::exists(_outFile) ? ts::readFile(_outFile) : ""; }
   std::string errors() const { return fs::exists(_errFile) ? ts::readFile(_errFile) : ""; }
@@ -101,6 +128,7 @@ class RunningUpdater {
  private:
   fs::path _outFile, _errFile;
   pid_t _pid = -1;
+  int _pipe = -1;
   int _status = 0;
   bool _finished = false;
 };
@@ -147,29 +175,51 @@ class FaultInjection : public ::testing::Test {
   std::map<std::string, std::string> oldFiles, newFiles;
 };
 
-TEST_F(FaultInjection, KilledWhileUnpackingLargeEntryLeavesOldOrNewFiles) {
+// SIGKILL leaves the temporary file for the next run to remove; the signals
+// that can be handled end the run as a failure, temporary file removed.
+TEST_F(FaultInjection, SignalledWhileUnpackingLargeEntryLeavesOldOrNewFilesAndNoTemporary) {
   const uintmax_t bigSize = 32u << 20;
+  const std::set<std::string> packaged = {"first.txt", "big.bin", "last.txt"};
   prepare({{"first.txt", "old first\n"}, {"big.bin", "old big\n"}, {"last.txt", "old last\n"}},
           {{"first.txt", "new first\n"}, {"big.bin", payload(bigSize, "new")}, {"last.txt", "new last\n"}}, 8);
+  for (int signal : {SIGKILL, SIGTERM, SIGINT, SIGHUP}) {
+    SCOPED_TRACE(strsignal(signal));
+    fs::remove_all(app);
+    fs::create_directories(app);
+    for (const auto& [name, data] : oldFiles) std::ofstream(app / name, std::ios::binary) << data;
+    fs::remove(dir / "stdout.txt");
 
-  RunningUpdater updater(package.string(), dir.path());
-  ASSERT_TRUE(updater.waitForOutput("Unzip file: big.bin")) << updater.output();
-  // Killed once some file in the tree is partly written.
-  bool caughtMidWrite = updater.waitUntil([&] {
-    std::error_code ec;
-    for (const auto& item : fs::directory_iterator(app, ec)) {
-      uintmax_t size = fs::file_size(item.path(), ec);
-      if (!ec && size > 8 && size < bigSize) return true;
+    RunningUpdater updater(package.string(), dir.path());
+    ASSERT_TRUE(updater.waitForOutput("Unzip file: big.bin")) << updater.output();
+    // Signalled once the temporary file of big.bin is partly written.
+    bool caughtMidWrite = updater.waitUntil([&] {
+      std::error_code ec;
+      for (const auto& item : fs::directory_iterator(app, ec)) {
+        uintmax_t size = fs::file_size(item.path(), ec);
+        if (!ec && item.path().filename().string().rfind(".updater-", 0) == 0 && size > 0) return true;
+      }
+      return false;
+    });
+    updater.signal(signal);
+    const int status = updater.wait();
+    EXPECT_TRUE(caughtMidWrite) << "the run ended before a partial file was seen";
+    expectOldOrNew();
+    EXPECT_EQ("new first\n", ts::readFile(app / "first.txt"));
+    EXPECT_EQ("old last\n", ts::readFile(app / "last.txt"));
+    if (signal == SIGKILL) {
+      EXPECT_EQ(137, status);
+      EXPECT_EQ(packaged.size() + 1, namesIn(app).size());
+      // The next run removes what the killed one left.
+      EXPECT_EQ(0, ts::runUpdater({package.string()}).status);
+      EXPECT_EQ("new last\n", ts::readFile(app / "last.txt"));
+    } else {
+      EXPECT_EQ(2, status);
+      const std::string out = updater.output();
+      const std::string last = "\nUpdate failed: Interrupted by SIG" + std::string(sigabbrev_np(signal)) + "\n";
+      EXPECT_EQ(last, out.substr(out.size() - std::min(out.size(), last.size()))) << out;
     }
-    return false;
-  });
-  updater.kill();
-  EXPECT_EQ(137, updater.wait()) << updater.output();
-  EXPECT_TRUE(caughtMidWrite) << "the run ended before a partial file was seen";
-
-  expectOldOrNew();
-  EXPECT_EQ("new first\n", ts::readFile(app / "first.txt"));
-  EXPECT_EQ("old last\n", ts::readFile(app / "last.txt"));
+    EXPECT_EQ(packaged, namesIn(app));
+  }
 }
 
 TEST_F(FaultInjection, WriteFailureEndsRunWithStatus2AndKeepsOldFile) {
@@ -224,6 +274,35 @@ TEST_F(FaultInjection, PackageCutShortWhileUnpackingDoesNotCrash) {
   }
   expectOldOrNew();
   for (const auto& name : namesIn(app)) EXPECT_TRUE(newFiles.count(name)) << "left behind: " << name;
+}
+
+// A directory of the destination swapped for a link to another place while
+// the unzip action runs (the updater held up by its unread output): the
+// entries after the swap are refused, nothing lands in that other place.
+TEST(FaultInjectionRace, DirectorySwappedForALinkMidRunLetsNothingOut) {
+  ts::TempDir dir;
+  const fs::path app = dir / "app", outside = dir.mkdir("outside");
+  ts::ZipBuilder builder;
+  builder.add("manifest.json", R"({"actions":[[{"type":"unzip","description":"unpack","source":"@update.zip",)"
+                               R"("destination":")" +
+                                   app.string() +
+                                   R"(","exclude":[],)"
+                                   R"("include":["sub/early","sub/late","sub/new/late2"]}]]})");
+  builder.add("sub/early", "1");
+  for (int i = 0; i < 3000; ++i) builder.add("filler-" + std::to_string(i) + std::string(40, 'f'), "");
+  builder.add("sub/late", "2").add("sub/new/late2", "3");
+  builder.write(dir / "update.zip");
+
+  RunningUpdater updater((dir / "update.zip").string(), dir.path(), true);
+  ASSERT_TRUE(updater.waitUntil([&] { return updater.outputBlocked() && fs::exists(app / "sub/early"); }));
+  fs::rename(app / "sub", app / "sub.moved");
+  fs::create_directory_symlink(outside, app / "sub");
+  const std::string out = updater.readPipe();
+  EXPECT_EQ(0, updater.wait()) << out;
+  EXPECT_TRUE(fs::is_empty(outside));
+  const std::string refused =
+      "Skip unzip file (outside destination)sub/late\nSkip unzip file (outside destination)sub/new/late2\n";
+  EXPECT_EQ(refused, out.substr(out.size() - std::min(out.size(), refused.size()))) << out.substr(out.size() - 300);
 }
 
 }  // namespace
