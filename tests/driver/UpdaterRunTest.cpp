@@ -135,6 +135,23 @@ TEST_F(UpdaterRun, PackagesAndTheirOutcome) {
   }
 }
 
+// A manifest just under the size limit, parsed with too little memory: the
+// run ends with a line and status 2, never by a signal.
+TEST_F(UpdaterRun, RunningOutOfMemoryWhileParsingIsAFailureNotACrash) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit";
+#endif
+  std::string json = R"({"actions": [[]], "padding": [0)";
+  while (json.size() < (15u << 20)) json += ",0";
+  ts::ZipBuilder().add("manifest.json", json + "]}", 8).write(package());
+  ts::RunOptions options;
+  options.cwd = dir.path();
+  options.memoryLimit = 120ll << 20;
+  ts::RunResult r = ts::runUpdater({package().string()}, options);
+  EXPECT_EQ(r.out, ts::header(package().string()) + "Update failed: std::bad_alloc\n");
+  EXPECT_EQ(r.status, 2);
+}
+
 TEST_F(UpdaterRun, HeaderShowsThePathAsTypedAndTheAliasTheCanonicalPath) {
   ts::makeManifestPackage(package(), R"({"actions": [[{"type": "execute", "program": "echo", "wait": true,)"
                                      R"( "arguments": ["@update.zip"]}]]})");

@@ -48,6 +48,10 @@ RunResult run(const std::string& program, const std::vector<std::string>& args, 
       rlimit limit{static_cast<rlim_t>(options.fileSizeLimit), static_cast<rlim_t>(options.fileSizeLimit)};
       ::setrlimit(RLIMIT_FSIZE, &limit);
     }
+    if (options.memoryLimit >= 0) {
+      rlimit limit{static_cast<rlim_t>(options.memoryLimit), static_cast<rlim_t>(options.memoryLimit)};
+      ::setrlimit(RLIMIT_AS, &limit);
+    }
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));

@@ -19,6 +19,7 @@ struct RunOptions {
   std::filesystem::path cwd;     // empty: the test's own directory
   double timeoutSeconds = 60;    // the child is killed after this
   long long fileSizeLimit = -1;  // >= 0: RLIMIT_FSIZE in bytes, SIGXFSZ ignored
+  long long memoryLimit = -1;    // >= 0: RLIMIT_AS in bytes
 };
 
 // Runs `program` with `args` (argv[1..]); standard input is /dev/null.
