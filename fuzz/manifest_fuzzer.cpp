@@ -1,7 +1,7 @@
 // Fuzz target: a manifest from arbitrary bytes.
 //
-// Parses the bytes the way the run driver does (rapidjson's iterative parser
-// over a NUL-terminated copy, so a NUL byte ends the input) and, when the root
+// Parses the bytes the way the run driver does (ManifestDocument: the
+// iterative parser over a NUL-terminated copy, so a NUL byte ends the input) and, when the root
 // is an object, builds the action list of the first sets and of an invalid
 // set number with ActionParser::getActionList, "@update.zip" registered.
 // Nothing is performed: only constructors, isValid and getDescription run.
@@ -18,6 +18,7 @@
 #include "FuzzCheck.h"
 #include "driver/ActionParser.h"
 #include "driver/AliasResolver.h"
+#include "driver/ManifestDocument.h"
 
 namespace {
 
@@ -64,8 +65,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   (void)registered;
 
   std::string text(reinterpret_cast<const char*>(data), size);
-  rapidjson::Document document;
-  document.Parse<rapidjson::kParseIterativeFlag>(text.c_str());
+  // The driver's own document: its up-front reservation must hold every
+  // value (it asserts that the pool never grew beyond it).
+  manifest_json::ManifestDocument parsed(text);
+  rapidjson::Value& document = parsed.root();
   if (!document.IsObject()) return 0;
 
   SilencedOutput silence;
