@@ -2,9 +2,14 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+#if defined(__linux__)
+#include <linux/openat2.h>
+#endif
 
 #include <cerrno>
+#include <cstring>
 #include <deque>
 #include <vector>
 
@@ -37,6 +42,23 @@ std::optional<fs::path> normalise(const fs::path& path) {
     }
   }
   return result;
+}
+
+// One call for the common case, a path of plain directories that all exist:
+// the kernel refuses to leave `root` or to follow any link on the way, and
+// every other case (missing levels, links, older kernels) takes the walk.
+FileDescriptor openBeneath(int root, const fs::path& relative) {
+#if defined(__linux__) && defined(SYS_openat2)
+  struct open_how how;
+  std::memset(&how, 0, sizeof how);
+  how.flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+  return FileDescriptor(static_cast<int>(::syscall(SYS_openat2, root, relative.c_str(), &how, sizeof how)));
+#else
+  (void)root;
+  (void)relative;
+  return FileDescriptor();
+#endif
 }
 
 FileDescriptor openLevel(int parent, const std::string& name) {
@@ -100,6 +122,9 @@ std::optional<fs::path> ConfinedDirectory::relativePath(const std::string& name)
 }
 
 ConfinedDirectory::Resolved ConfinedDirectory::resolve(const fs::path& relative, bool create) const {
+  if (!relative.empty()) {
+    if (FileDescriptor direct = openBeneath(_rootDirectory.get(), relative)) return {Walk::Directory, std::move(direct)};
+  }
   const fs::path shownAs = _root / relative;
   // The open levels from the root down; ".." goes back one of them, so it
   // can never climb above a level that was really passed through.
