@@ -45,7 +45,7 @@ void copyAll(int from, int to) {
     if (sent == 0) return;
     if (errno == EINTR) continue;
     if (offset == 0 && (errno == EINVAL || errno == ENOSYS)) break;
-    fail("cannot read the file to copy");
+    fail("cannot copy the file into the private copy");
   }
 #endif
   constexpr std::size_t kBlock = 256 * 1024;
