@@ -11,10 +11,6 @@
 #include <system_error>
 #include <vector>
 
-#ifdef __linux__
-#include <sys/sendfile.h>
-#endif
-
 namespace fs = std::filesystem;
 
 namespace platform {
@@ -24,7 +20,7 @@ namespace {
   throw fs::filesystem_error(what, std::error_code(error, std::generic_category()));
 }
 
-void writeAll(int to, const char* bytes, std::size_t count) {
+void writeAll(int to, const unsigned char* bytes, std::size_t count) {
   while (count > 0) {
     ssize_t written = ::write(to, bytes, count);
     if (written < 0 && errno == EINTR) continue;
@@ -34,43 +30,28 @@ void writeAll(int to, const char* bytes, std::size_t count) {
   }
 }
 
-// Copies `from` (from offset 0) to the end of `to`. Inside the kernel where
-// it can, otherwise through one buffer.
-void copyAll(int from, int to) {
-#ifdef __linux__
-  off_t offset = 0;
-  for (;;) {
-    ssize_t sent = ::sendfile(to, from, &offset, std::size_t{1} << 30);
-    if (sent > 0) continue;
-    if (sent == 0) return;
-    if (errno == EINTR) continue;
-    if (offset == 0 && (errno == EINVAL || errno == ENOSYS)) break;
-    fail("cannot copy the file into the private copy");
-  }
-#endif
-  constexpr std::size_t kBlock = 256 * 1024;
-  std::vector<char> buffer(kBlock);
-  for (off_t position = 0;;) {
-    ssize_t got = ::pread(from, buffer.data(), kBlock, position);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) fail("cannot read the file to copy");
-    if (got == 0) return;
-    writeAll(to, buffer.data(), static_cast<std::size_t>(got));
-    position += got;
-  }
-}
-
 const unsigned char kNoBytes[1] = {0};
 
 }  // namespace
 
-SealedCopy::SealedCopy(int source, Backing backing) {
+MappedBytes::MappedBytes(int fd, std::size_t size) : _bytes(kNoBytes), _size(size) {
+  if (size == 0) return;
+  void* mapping = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+  if (mapping == MAP_FAILED) fail("cannot map the private copy");
+  _mapping = mapping;
+  _bytes = static_cast<const unsigned char*>(mapping);
+}
+
+MappedBytes::~MappedBytes() {
+  if (_mapping != nullptr) ::munmap(_mapping, _size);
+}
+
+SealedCopy::SealedCopy(int source, const BlockSink& eachBlock, Backing backing) {
   if (backing == Backing::Memory) createMemoryFile();
   if (_fd < 0) createTemporaryFile();
   try {
-    copyAll(source, _fd);
+    copyFrom(source, eachBlock);
     seal();
-    map();
   } catch (...) {
     release();
     throw;
@@ -80,8 +61,6 @@ SealedCopy::SealedCopy(int source, Backing backing) {
 SealedCopy::~SealedCopy() { release(); }
 
 void SealedCopy::release() noexcept {
-  if (_mapping != nullptr) ::munmap(_mapping, _size);
-  _mapping = nullptr;
   if (_fd >= 0) ::close(_fd);
   _fd = -1;
   if (!_directory.empty()) {
@@ -117,6 +96,22 @@ void SealedCopy::createTemporaryFile() {
   }
 }
 
+// One buffer, read from the source and written to the copy: the sink sees
+// the very bytes that are written.
+void SealedCopy::copyFrom(int source, const BlockSink& eachBlock) {
+  constexpr std::size_t kBlock = 256 * 1024;
+  std::vector<unsigned char> buffer(kBlock);
+  for (;;) {
+    ssize_t got = ::pread(source, buffer.data(), kBlock, static_cast<off_t>(_size));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) fail("cannot read the file to copy");
+    if (got == 0) return;
+    writeAll(_fd, buffer.data(), static_cast<std::size_t>(got));
+    if (eachBlock) eachBlock(buffer.data(), static_cast<std::size_t>(got));
+    _size += static_cast<std::size_t>(got);
+  }
+}
+
 void SealedCopy::seal() {
   if (_directory.empty()) {
 #ifdef __linux__
@@ -133,18 +128,6 @@ void SealedCopy::seal() {
   ::close(probe);
 }
 
-void SealedCopy::map() {
-  struct stat info;
-  if (::fstat(_fd, &info) != 0) fail("cannot read the size of the private copy");
-  _size = static_cast<std::size_t>(info.st_size);
-  if (_size == 0) {
-    _bytes = kNoBytes;
-    return;
-  }
-  void* mapping = ::mmap(nullptr, _size, PROT_READ, MAP_PRIVATE, _fd, 0);
-  if (mapping == MAP_FAILED) fail("cannot map the private copy");
-  _mapping = mapping;
-  _bytes = static_cast<const unsigned char*>(mapping);
-}
+std::unique_ptr<const MappedBytes> SealedCopy::map() const { return std::make_unique<const MappedBytes>(_fd, _size); }
 
 }  // namespace platform

@@ -23,13 +23,6 @@ bool signs(const PublicKey& key, const unsigned char* signature, const unsigned 
   return crypto_sign_verify_detached(signature, message, size, key.key.data()) == 0;
 }
 
-// The message that the signature signs: the BLAKE2b-512 digest of the
-// package, or the package itself for the legacy algorithm.
-struct SignedMessage {
-  const unsigned char* bytes;
-  std::size_t size;
-};
-
 }  // namespace
 
 VerifiedPackage verifyPackage(const std::string& packagePath, const std::string& signaturePath,
@@ -59,17 +52,32 @@ VerifiedPackage verifyPackage(const std::string& packagePath, const std::string&
     throw std::filesystem::filesystem_error("cannot open package", packagePath,
                                             std::error_code(errno, std::generic_category()));
   }
-  auto copy = std::make_shared<const platform::SealedCopy>(package.get());
-
-  unsigned char digest[crypto_generichash_BYTES_MAX];
-  SignedMessage message{copy->data(), copy->size()};
+  // The signed message: for the prehashed algorithm the BLAKE2b-512 digest
+  // of the package, taken block by block as the copy is made; for the legacy
+  // one the whole copy, mapped.
+  crypto_generichash_state hash;
+  crypto_generichash_init(&hash, nullptr, 0, crypto_generichash_BYTES_MAX);
+  platform::SealedCopy::BlockSink hashBlock = nullptr;
   if (signature.prehashed) {
-    crypto_generichash(digest, sizeof digest, copy->data(), copy->size(), nullptr, 0);
-    message = {digest, sizeof digest};
+    hashBlock = [&hash](const unsigned char* bytes, std::size_t size) {
+      crypto_generichash_update(&hash, bytes, size);
+    };
   }
+  auto copy = std::make_shared<const platform::SealedCopy>(package.get(), hashBlock);
+  unsigned char digest[crypto_generichash_BYTES_MAX];
+  crypto_generichash_final(&hash, digest, sizeof digest);
+  std::unique_ptr<const platform::MappedBytes> whole;
+  const unsigned char* message = digest;
+  std::size_t messageSize = sizeof digest;
+  if (!signature.prehashed) {
+    whole = copy->map();
+    message = whole->data();
+    messageSize = whole->size();
+  }
+
   const PublicKey* signer = nullptr;
   for (const PublicKey* key : candidates) {
-    if (signs(*key, signature.signature.data(), message.bytes, message.size)) {
+    if (signs(*key, signature.signature.data(), message, messageSize)) {
       signer = key;
       break;
     }

@@ -1,12 +1,13 @@
 // Checks an update package against its minisign signature and keeps the
 // checked bytes.
 //
-// The package is first copied once into a sealed private copy
-// (platform::SealedCopy) and the signature is checked over that copy, so the
-// bytes checked are exactly the bytes that later reads can be given: replacing
-// or rewriting the package on disk afterwards changes nothing that is used.
-// Prehashed signatures ("ED") hash the copy with BLAKE2b-512; legacy ones
-// ("Ed") are checked over the mapped copy itself. Cryptography: libsodium.
+// The package is copied once into a sealed private copy (platform::SealedCopy)
+// and the signature is checked over the bytes of that copy, so the bytes
+// checked are exactly the bytes that later reads are given: replacing or
+// rewriting the package on disk afterwards changes nothing that is used.
+// Prehashed signatures ("ED") hash each block with BLAKE2b-512 as it goes
+// into the copy (constant memory besides the copy); legacy ones ("Ed") are
+// checked over the mapped copy. Cryptography: libsodium.
 //
 // Failure: SignatureError whose message names the signature problem (the
 // signature file unreadable or malformed, made by a key that is not trusted,

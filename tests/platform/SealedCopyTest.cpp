@@ -1,5 +1,6 @@
 // SealedCopy keeps the bytes it copied, whatever happens to the original
-// afterwards, in both backings; the temporary file goes with the copy.
+// afterwards, in both backings; the blocks handed out on the way are those
+// bytes; the temporary file goes with the copy.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -28,9 +29,17 @@ TEST(SealedCopy, KeepsTheCopiedBytesInBothBackings) {
     ::lseek(fd.get(), 1000, SEEK_SET);  // copied from the start all the same
     std::string copyPath;
     {
-      SealedCopy copy(fd.get(), backing);
+      std::string blocks;
+      SealedCopy copy(
+          fd.get(),
+          [&blocks](const unsigned char* bytes, size_t size) {
+            blocks.append(reinterpret_cast<const char*>(bytes), size);
+          },
+          backing);
+      EXPECT_EQ(original, blocks);
       dir.write("package.zip", std::string(original.size(), 'b'));  // rewritten in place
-      EXPECT_EQ(original, std::string(reinterpret_cast<const char*>(copy.data()), copy.size()));
+      auto mapped = copy.map();
+      EXPECT_EQ(original, std::string(reinterpret_cast<const char*>(mapped->data()), mapped->size()));
       EXPECT_EQ(original, readFile(copy.path()));
       copyPath = copy.path();
       if (backing == SealedCopy::Backing::Memory) {
@@ -52,7 +61,7 @@ TEST(SealedCopy, EmptyFile) {
   platform::UniqueFd fd(::open(dir.write("empty", "").c_str(), O_RDONLY));
   SealedCopy copy(fd.get());
   EXPECT_EQ(0u, copy.size());
-  EXPECT_NE(nullptr, copy.data());
+  EXPECT_NE(nullptr, copy.map()->data());
   EXPECT_EQ("", readFile(copy.path()));
 }
 
