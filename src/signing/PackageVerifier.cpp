@@ -2,12 +2,14 @@
 
 #include <fcntl.h>
 #include <sodium.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cassert>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <stdexcept>
 #include <system_error>
 
 #include "platform/UniqueFd.h"
@@ -47,10 +49,17 @@ VerifiedPackage verifyPackage(const std::string& packagePath, const std::string&
                          ", which is not a trusted key");
   }
 
-  platform::UniqueFd package(::open(packagePath.c_str(), O_RDONLY | O_CLOEXEC));
+  // Not blocking: opening a pipe would otherwise wait for a writer. Reads of
+  // a regular file are not affected.
+  platform::UniqueFd package(::open(packagePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (package.get() < 0) {
     throw std::filesystem::filesystem_error("cannot open package", packagePath,
                                             std::error_code(errno, std::generic_category()));
+  }
+  // A device or a pipe could feed the copy without end.
+  struct stat info;
+  if (::fstat(package.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    throw std::runtime_error("package " + packagePath + " is not a regular file");
   }
   // The signed message: for the prehashed algorithm the BLAKE2b-512 digest
   // of the package, taken block by block as the copy is made; for the legacy

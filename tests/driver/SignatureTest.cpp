@@ -9,6 +9,7 @@
 #include <signal.h>
 #include <sodium.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -210,6 +211,8 @@ TEST_F(Signing, RefusedPackagesAndKeys) {
        sig + " is malformed: line 2: not the base64 text of a minisign signature"},
       {"signature empty", [&] { dir.write("update.zip.minisig", ""); },
        sig + " is malformed: line 1: missing; expected a line starting \"untrusted comment: \""},
+      {"package is a pipe (would never end)", [&] { fs::remove(package), ::mkfifo(package.c_str(), 0600); },
+       "package " + package.string() + " is not a regular file"},
       {"key file with trailing junk", [&] { dir.write("bin/updater.pub", ts::readFile(dir / "key.pub") + "junk\n"); },
        keys + " is malformed: line 3: does not start \"untrusted comment: \""},
       {"key file empty", [&] { dir.write("bin/updater.pub", ""); }, keys + " is malformed: holds no key"},
@@ -219,6 +222,7 @@ TEST_F(Signing, RefusedPackagesAndKeys) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     fs::copy_file(dir / "key.pub", keyFile, fs::copy_options::overwrite_existing);
+    fs::remove(package);
     makePackage(kPayload);
     sign();
     c.damage();
