@@ -10,6 +10,7 @@ set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 install(TARGETS updater RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${CMAKE_SOURCE_DIR}/docs/updater.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${CMAKE_SOURCE_DIR}/docs/manifest.md ${CMAKE_SOURCE_DIR}/docs/manifest.schema.json
+              ${CMAKE_SOURCE_DIR}/docs/signing.md
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 set(CPACK_PACKAGE_NAME updater)
@@ -24,7 +25,7 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# Library dependencies (zlib, libbz2, liblzma, the C++ runtime) are read off
+# Library dependencies (zlib, libbz2, liblzma, libsodium, the C++ runtime) are read off
 # the executable by dpkg-shlibdeps.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 include(CPack)

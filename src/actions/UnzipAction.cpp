@@ -21,6 +21,7 @@
 #include "platform/AtomicFile.h"
 #include "platform/ConfinedDirectory.h"
 #include "platform/Interrupt.h"
+#include "platform/ReadRedirects.h"
 #include "zip/ZipArchive.h"
 #include "zip/ZipArchiveEntry.h"
 #include "zip/ZipFile.h"
@@ -148,7 +149,7 @@ void unpackSymlink(ZipArchiveEntry& entry, std::istream& in, const fs::path& rel
 // a missing source, stands for an empty archive.
 void requireEndRecord(const std::string& archivePath) {
   constexpr std::uint32_t kEndRecordSignature = 0x06054b50;
-  std::ifstream file(archivePath, std::ios::binary | std::ios::ate);
+  std::ifstream file(platform::pathToRead(archivePath), std::ios::binary | std::ios::ate);
   if (file && file.tellg() == 0) return;
   // The reader's own search starts 18 bytes before the end.
   if (file.seekg(-18, std::ios::end) &&

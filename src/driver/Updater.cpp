@@ -5,7 +5,9 @@
 #include <exception>
 #include <filesystem>
 #include <iostream>
+#include <string>
 #include <system_error>
+#include <vector>
 
 #include "driver/ActionParser.h"
 #include "driver/AliasResolver.h"
@@ -13,14 +15,23 @@
 #include "driver/ManifestDocument.h"
 #include "driver/ManifestReader.h"
 #include "platform/Interrupt.h"
+#include "platform/ExecutablePath.h"
+#include "platform/ReadRedirects.h"
+#include "signing/PackageVerifier.h"
+#include "signing/TrustedKeys.h"
 
 #ifndef UPDATER_VERSION
 #define UPDATER_VERSION "unknown"
+#endif
+#ifndef UPDATER_TRUSTED_KEY
+#define UPDATER_TRUSTED_KEY ""
 #endif
 
 namespace {
 
 const char* const kPackageAlias = "@update.zip";
+const char* const kKeyFileName = "updater.pub";
+const char* const kSignatureSuffix = ".minisig";
 constexpr int kStatusSuccess = 0;
 constexpr int kStatusBadCommandLine = 1;
 constexpr int kStatusFailed = 2;
@@ -53,6 +64,23 @@ void printHeader(const RunSettings& settings) {
   std::cout << std::endl;
 }
 
+// The keys of the file beside the running executable (never one chosen by
+// the command line) and the built-in ones.
+std::vector<signing::PublicKey> trustedKeys() {
+  return signing::loadTrustedKeys(platform::executablePath().parent_path() / kKeyFileName, UPDATER_TRUSTED_KEY);
+}
+
+// The package must carry a good signature from a trusted key. From here on
+// every read of the package gets the bytes that were checked.
+void checkSignature(const RunSettings& settings, const std::string& packagePath,
+                    const std::vector<signing::PublicKey>& keys) {
+  signing::VerifiedPackage verified =
+      signing::verifyPackage(packagePath, std::string(settings.zipFilePath) + kSignatureSuffix, keys);
+  platform::redirectReads(packagePath, verified.copy);
+  std::cout << "Signature verified: key " << signing::keyIdText(verified.keyId)
+            << ", trusted comment: " << verified.trustedComment << std::endl;
+}
+
 int run(int argc, char** argv) {
   RunSettings settings;
   if (parseArgs(argc, argv, settings) != 0) return kStatusBadCommandLine;
@@ -63,11 +91,15 @@ int run(int argc, char** argv) {
   }
 
   printHeader(settings);
+  // Without any trusted key packages are not checked.
+  const std::vector<signing::PublicKey> keys = trustedKeys();
 
   AliasResolver& aliases = AliasResolver::getInstance();
   aliases.addAlias(kPackageAlias, std::filesystem::canonical(settings.zipFilePath).string());
+  const std::string packagePath = aliases.resolve(kPackageAlias);
+  if (!keys.empty()) checkSignature(settings, packagePath, keys);
 
-  Manifest manifest = readManifest(aliases.resolve(kPackageAlias));
+  Manifest manifest = readManifest(packagePath);
   switch (manifest.status) {
     case ManifestStatus::Missing:
       std::cout << "Manifest file doesn't exist" << std::endl;

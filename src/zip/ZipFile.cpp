@@ -6,6 +6,8 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "platform/ReadRedirects.h"
+
 namespace {
 
 bool NothingExistsAt(const std::string& path) {
@@ -23,8 +25,10 @@ bool IsDirectory(const std::string& path) {
 }  // namespace
 
 ZipArchive::Ptr ZipFile::Open(const std::string& zipPath) {
+  // A package checked earlier is read from the copy that was checked.
+  const std::string readPath = platform::pathToRead(zipPath);
   auto zipFile = std::make_unique<std::ifstream>();
-  zipFile->open(zipPath, std::ios::binary);
+  zipFile->open(readPath, std::ios::binary);
 
   if (!zipFile->is_open() && NothingExistsAt(zipPath)) {
     // Append mode creates the file but never truncates one that appeared
@@ -35,7 +39,7 @@ ZipArchive::Ptr ZipFile::Open(const std::string& zipPath) {
   }
 
   // A directory opens as a stream on some systems but has no bytes to read.
-  if (!zipFile->is_open() || IsDirectory(zipPath)) {
+  if (!zipFile->is_open() || IsDirectory(readPath)) {
     throw std::runtime_error("cannot open zip file");
   }
 

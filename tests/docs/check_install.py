@@ -50,7 +50,7 @@ def check_install(args, folder):
             lint = run(["groff", "-man", "-Tutf8", "-ww", "-z", manpage])
             if lint.returncode != 0 or lint.stderr:
                 problems.append(f"manual page does not render cleanly:\n{lint.stderr}")
-    for doc in ("manifest.md", "manifest.schema.json"):
+    for doc in ("manifest.md", "manifest.schema.json", "signing.md"):
         if not os.path.isfile(os.path.join(prefix, "share", "doc", "updater", doc)):
             problems.append(f"share/doc/updater/{doc} is missing")
     return problems

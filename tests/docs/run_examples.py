@@ -8,6 +8,10 @@ standard output must equal expected-output.txt (@ROOT@ stands for the temporary 
 expected-tree.txt exists, the folder must then hold exactly the paths it lists ("name/" a
 directory, "name == file" a file with the same bytes, "mode=0755" its permission bits).
 
+An example with a trusted-comment.txt is signed: a fresh minisign key pair is made, a copy of
+the updater gets the public key beside it (updater.pub), a copy of the package is signed with
+that comment, and @KEYID@ in expected-output.txt stands for the key's ID.
+
 The order of entries in a directory listing depends on the file system, so runs of consecutive
 lines of one listing kind (selection, copy, remove, unzip lines) are compared as sets.
 """
@@ -73,12 +77,34 @@ def tree_problems(example_dir, root, tree_file):
     return problems
 
 
-def run_example(updater, example_dir, package):
+def signed_setup(minisign, updater, package, comment_file, folder):
+    """The updater copy with its trusted key, the signed package copy, and the key ID."""
+    with open(comment_file, encoding="utf-8") as f:
+        comment = f.read().strip()
+    os.mkdir(os.path.join(folder, "bin"))
+    signed_updater = shutil.copy(updater, os.path.join(folder, "bin", "updater"))
+    signed_package = shutil.copy(package, os.path.join(folder, os.path.basename(package)))
+    public, secret = os.path.join(folder, "bin", "updater.pub"), os.path.join(folder, "key")
+    for command in ([minisign, "-G", "-W", "-p", public, "-s", secret],
+                    [minisign, "-S", "-s", secret, "-m", signed_package, "-t", comment]):
+        result = run(command)
+        if result.returncode != 0:
+            raise RuntimeError(f"{' '.join(command)} failed: {result.stderr}")
+    with open(public, encoding="utf-8") as f:
+        key_id = f.readline().split()[-1].zfill(16)  # older minisign leaves out leading zeros
+    return signed_updater, signed_package, key_id
+
+
+def run_example(updater, example_dir, package, minisign):
     if not os.path.isfile(package):
         return [f"package {package} was not built"]
     with open(os.path.join(example_dir, "expected-output.txt"), encoding="utf-8") as f:
         expected_output = f.read()
     with scratch("example") as folder:
+        comment_file = os.path.join(example_dir, "trusted-comment.txt")
+        if os.path.isfile(comment_file):
+            updater, package, key_id = signed_setup(minisign, updater, package, comment_file, folder)
+            expected_output = expected_output.replace("@KEYID@", key_id)
         root = os.path.join(os.path.realpath(folder), "app")
         installed = os.path.join(example_dir, "installed")
         if os.path.isdir(installed):
@@ -112,13 +138,13 @@ def run_example(updater, example_dir, package):
 
 
 def main():
-    args = options(__doc__, "updater", "examples", "packages")
+    args = options(__doc__, "updater", "examples", "packages", tools=("minisign",))
     names = sorted(n for n in os.listdir(args.examples)
                    if os.path.isfile(os.path.join(args.examples, n, "expected-output.txt")))
     failures, failed = [] if names else ["no example with an expected-output.txt found"], 0
     for name in names:
         found = run_example(os.path.abspath(args.updater), os.path.abspath(os.path.join(args.examples, name)),
-                            os.path.abspath(os.path.join(args.packages, name + ".zip")))
+                            os.path.abspath(os.path.join(args.packages, name + ".zip")), args.minisign)
         print(f"{'FAIL' if found else 'ok  '} {name}")
         failures += [f"{name}: {failure}" for failure in found]
         failed += bool(found)

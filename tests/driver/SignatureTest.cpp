@@ -1,0 +1,312 @@
+// Package signatures through the real executable, with keys and signatures
+// made by the real `minisign` tool. The updater looks for `updater.pub`
+// beside itself, so each test runs a copy of the binary from its own
+// directory. Every refused package ends with one "Update failed: " line,
+// status 2 and nothing unpacked; a package changed on disk after the check is
+// not what gets unpacked.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sodium.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <iomanip>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/Process.h"
+#include "support/TempDir.h"
+#include "support/ZipBuilder.h"
+
+namespace fs = std::filesystem;
+namespace ts = testing_support;
+
+namespace {
+
+const std::string kComment = "release 2.1 for everyone";
+const std::string kPayload = "the new program, version 2.1\n";
+
+fs::path minisignProgram() {
+  const char* path = std::getenv("PATH");
+  std::stringstream folders(path != nullptr ? path : "/usr/bin");
+  for (std::string folder; std::getline(folders, folder, ':');) {
+    if (fs::exists(fs::path(folder) / "minisign")) return fs::path(folder) / "minisign";
+  }
+  return {};
+}
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> result;
+  std::stringstream in(text);
+  for (std::string line; std::getline(in, line);) result.push_back(line);
+  return result;
+}
+
+std::string joined(const std::vector<std::string>& parts) {
+  std::string text;
+  for (const auto& part : parts) text += part + "\n";
+  return text;
+}
+
+// One byte of the data in a base64 line, flipped.
+std::string flippedBase64(const std::string& line, size_t byte) {
+  std::vector<unsigned char> raw(line.size());
+  size_t size = 0;
+  if (sodium_base642bin(raw.data(), raw.size(), line.c_str(), line.size(), nullptr, &size, nullptr,
+                        sodium_base64_VARIANT_ORIGINAL) != 0) {
+    throw std::runtime_error("not base64: " + line);
+  }
+  raw.at(byte) ^= 0x01;
+  std::string text(sodium_base64_encoded_len(size, sodium_base64_VARIANT_ORIGINAL), '\0');
+  sodium_bin2base64(text.data(), text.size(), raw.data(), size, sodium_base64_VARIANT_ORIGINAL);
+  text.resize(text.size() - 1);
+  return text;
+}
+
+class Signing : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(minisign.empty()) << "minisign is missing (scripts/setup installs it)";
+    fs::create_directories(dir / "bin");
+    fs::copy_file(UPDATER_EXE, updater);
+    makeKey("key");
+    makeKey("other");
+    fs::copy_file(dir / "key.pub", keyFile);
+    package = makePackage(kPayload);
+  }
+
+  void minisignRun(const std::vector<std::string>& args) {
+    ts::RunResult result = ts::run(minisign.string(), args);
+    ASSERT_EQ(0, result.status) << result.out << result.err;
+  }
+  void makeKey(const std::string& name) {
+    minisignRun({"-G", "-W", "-p", (dir / (name + ".pub")).string(), "-s", (dir / (name + ".sec")).string()});
+  }
+  // The key ID that minisign writes in the public key's comment, in 16
+  // digits (older releases of minisign leave out leading zeros).
+  std::string keyId(const std::string& name) {
+    std::string comment = lines(ts::readFile(dir / (name + ".pub"))).at(0);
+    std::string id = comment.substr(comment.rfind(' ') + 1);
+    return std::string(16 - std::min<size_t>(16, id.size()), '0') + id;
+  }
+  void sign(const std::string& key = "key", bool legacy = false) {
+    std::vector<std::string> args = {"-S", "-s",    (dir / (key + ".sec")).string(), "-m", package.string(),
+                                     "-t", kComment};
+    if (legacy) args.push_back("-l");
+    minisignRun(args);
+  }
+
+  // A package that unpacks `payload` into app/, the manifest left out.
+  fs::path makePackage(const std::string& payload, const std::string& name = "update.zip") {
+    fs::path file = dir / name;
+    ts::ZipBuilder()
+        .add("manifest.json", R"({"actions":[[{"type":"unzip","description":"unpack","source":"@update.zip",)"
+                              R"("destination":")" +
+                                  app.string() + R"(","include":[],"exclude":["manifest.json"]}]]})")
+        .add("payload.txt", payload)
+        .write(file);
+    return file;
+  }
+
+  ts::RunResult run() { return ts::run(updater.string(), {package.string()}); }
+
+  std::string unpackOutput() const {
+    std::ostringstream quoted;
+    quoted << std::quoted((app / "payload.txt").string());
+    return "\nPerform action: unpack\nUnzip archive @update.zip to " + app.string() + "\nOpen zip file " +
+           package.string() + "\nEntries count 2\nSkip unzip file (in exclude list)manifest.json\n" +
+           "Unzip file: payload.txt, size:" + std::to_string(kPayload.size()) + ", to: " + quoted.str() + "\n";
+  }
+  std::string goodOutput() {
+    return ts::header(package.string()) + "Signature verified: key " + keyId("key") + ", trusted comment: " + kComment +
+           "\n" + unpackOutput();
+  }
+
+  ts::TempDir dir;
+  fs::path minisign = minisignProgram();
+  fs::path updater = dir / "bin" / "updater";
+  fs::path keyFile = dir / "bin" / "updater.pub";
+  fs::path app = dir / "app";
+  fs::path package;
+  fs::path signature = dir / "update.zip.minisig";
+};
+
+// Both of minisign's algorithms verify; a key file may hold several keys
+// (rotation); without a trusted key a signature beside the package is
+// ignored and the run is as it always was.
+TEST_F(Signing, GoodSignaturesAndRunsWithoutKey) {
+  struct Case {
+    const char* name;
+    bool legacy;
+    std::function<void()> prepare;
+    bool checked;
+  };
+  const Case cases[] = {
+      {"prehashed", false, [] {}, true},
+      {"legacy", true, [] {}, true},
+      {"second key of the file", false,
+       [&] { dir.write("bin/updater.pub", ts::readFile(dir / "other.pub") + ts::readFile(dir / "key.pub")); }, true},
+      {"no key file", false, [&] { fs::remove(keyFile); }, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(app);
+    fs::copy_file(dir / "key.pub", keyFile, fs::copy_options::overwrite_existing);
+    sign("key", c.legacy);
+    c.prepare();
+    ts::RunResult result = run();
+    EXPECT_EQ(c.checked ? goodOutput() : ts::header(package.string()) + unpackOutput(), result.out);
+    EXPECT_EQ("", result.err);
+    EXPECT_EQ(0, result.status);
+    EXPECT_EQ(kPayload, ts::readFile(app / "payload.txt"));
+  }
+}
+
+// Each damage ends the run right after the header with one line naming the
+// signature problem, status 2, and nothing unpacked.
+TEST_F(Signing, RefusedPackagesAndKeys) {
+  const std::string sig = "signature file " + signature.string();
+  const std::string keys = "trusted key file " + keyFile.string();
+  auto signatureLines = [&](const std::function<void(std::vector<std::string>&)>& change) {
+    return [this, change] {
+      std::vector<std::string> text = lines(ts::readFile(signature));
+      change(text);
+      dir.write("update.zip.minisig", joined(text));
+    };
+  };
+  auto flipPackageByte = [&] {
+    std::string bytes = ts::readFile(package);
+    bytes[bytes.find("version 2.1")] ^= 0x20;
+    dir.write("update.zip", bytes);
+  };
+  struct Case {
+    const char* name;
+    std::function<void()> damage;
+    std::string reason;
+  };
+  const Case cases[] = {
+      {"no signature file", [&] { fs::remove(signature); }, sig + " cannot be read: No such file or directory"},
+      {"signed with another key", [&] { sign("other"); },
+       sig + " is made with key " + keyId("other") + ", which is not a trusted key"},
+      {"package byte flipped", flipPackageByte, "package does not match " + sig},
+      {"legacy, package byte flipped", [&] { sign("key", true), flipPackageByte(); }, "package does not match " + sig},
+      {"signature byte flipped", signatureLines([](auto& l) { l.at(1) = flippedBase64(l.at(1), 30); }),
+       "package does not match " + sig},
+      {"trusted comment changed", signatureLines([](auto& l) { l.at(2) += "!"; }),
+       "trusted comment of " + sig + " does not match its signature"},
+      {"comment signature byte flipped", signatureLines([](auto& l) { l.at(3) = flippedBase64(l.at(3), 5); }),
+       "trusted comment of " + sig + " does not match its signature"},
+      {"signature cut after two lines", signatureLines([](auto& l) { l.resize(2); }),
+       sig + " is malformed: line 3: missing; expected a line starting \"trusted comment: \""},
+      {"signature garbled", signatureLines([](auto& l) { l.at(1).replace(10, 4, "*?!#"); }),
+       sig + " is malformed: line 2: not the base64 text of a minisign signature"},
+      {"signature empty", [&] { dir.write("update.zip.minisig", ""); },
+       sig + " is malformed: line 1: missing; expected a line starting \"untrusted comment: \""},
+      {"package is a pipe (would never end)", [&] { fs::remove(package), ::mkfifo(package.c_str(), 0600); },
+       "package " + package.string() + " is not a regular file"},
+      {"key file with trailing junk", [&] { dir.write("bin/updater.pub", ts::readFile(dir / "key.pub") + "junk\n"); },
+       keys + " is malformed: line 3: does not start \"untrusted comment: \""},
+      {"key file empty", [&] { dir.write("bin/updater.pub", ""); }, keys + " is malformed: holds no key"},
+      {"key line cut short", [&] { dir.write("bin/updater.pub", ts::readFile(dir / "key.pub").substr(0, 80)); },
+       keys + " is malformed: line 2: not the base64 text of a minisign public key"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::copy_file(dir / "key.pub", keyFile, fs::copy_options::overwrite_existing);
+    fs::remove(package);
+    makePackage(kPayload);
+    sign();
+    c.damage();
+    ts::RunResult result = run();
+    EXPECT_EQ(ts::header(package.string()) + "Update failed: " + c.reason + "\n", result.out);
+    EXPECT_EQ(2, result.status);
+    EXPECT_FALSE(fs::exists(app));
+  }
+}
+
+// The package is replaced on disk once it has been checked: renamed over, or
+// rewritten in place with the same size (which keeps its inode, size and,
+// set back, its modification time). The run still unpacks the checked bytes.
+// The moment is held by a pipe for standard output that has room for the
+// header only: the updater then blocks writing the signature line, after the
+// check and before the manifest is read.
+TEST_F(Signing, PackageReplacedAfterTheCheckIsNotUsed) {
+  const std::string evil = "the attacker's program, v6.6\n";
+  ASSERT_EQ(kPayload.size(), evil.size());
+  const std::string evilBytes = ts::readFile(makePackage(evil, "evil.zip"));
+  struct Case {
+    const char* name;
+    std::function<void()> replace;
+  };
+  const Case cases[] = {
+      {"renamed over", [&] { fs::rename(dir / "evil.zip", package); }},
+      {"rewritten in place",
+       [&] {
+         auto modified = fs::last_write_time(package);
+         int fd = ::open(package.c_str(), O_WRONLY);
+         ASSERT_EQ(static_cast<ssize_t>(evilBytes.size()), ::pwrite(fd, evilBytes.data(), evilBytes.size(), 0));
+         ::close(fd);
+         fs::last_write_time(package, modified);
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(app);
+    makePackage(kPayload);
+    makePackage(evil, "evil.zip");
+    sign();
+    ASSERT_EQ(evilBytes.size(), fs::file_size(package));
+
+    int out[2];
+    ASSERT_EQ(0, ::pipe(out));
+    const int capacity = ::fcntl(out[1], F_SETPIPE_SZ, 4096);
+    ASSERT_GT(capacity, 0);
+    const std::string header = ts::header(package.string());
+    const std::string filler(static_cast<size_t>(capacity) - header.size(), '.');
+    ASSERT_EQ(static_cast<ssize_t>(filler.size()), ::write(out[1], filler.data(), filler.size()));
+
+    pid_t pid = ::fork();
+    if (pid == 0) {
+      ::dup2(out[1], 1);
+      ::close(out[0]);
+      ::execl(updater.c_str(), updater.c_str(), package.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    ::close(out[1]);
+    // Blocked on the full pipe once the header is in it.
+    const fs::path wchan = "/proc/" + std::to_string(pid) + "/wchan";
+    bool blocked = false;
+    for (auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+         !blocked && std::chrono::steady_clock::now() < deadline;
+         std::this_thread::sleep_for(std::chrono::milliseconds(1))) {
+      int queued = 0;
+      ::ioctl(out[0], FIONREAD, &queued);
+      blocked = queued == capacity && ts::readFile(wchan).find("pipe_write") != std::string::npos;
+    }
+    if (blocked) c.replace();
+
+    std::string output;
+    char buffer[65536];
+    for (ssize_t got; (got = ::read(out[0], buffer, sizeof buffer)) > 0;) output.append(buffer, got);
+    ::close(out[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(blocked) << "the updater never blocked on the signature line";
+
+    EXPECT_EQ(filler + goodOutput(), output);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(kPayload, ts::readFile(app / "payload.txt"));
+    EXPECT_EQ(evilBytes, ts::readFile(package)) << "the package was not replaced";
+  }
+}
+
+}  // namespace
