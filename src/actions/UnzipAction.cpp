@@ -1,12 +1,10 @@
 #include "actions/UnzipAction.h"
 
 #include <sys/stat.h>
-#include <zlib.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <stdexcept>
 #include <system_error>
@@ -17,6 +15,7 @@
 #include "driver/AliasResolver.h"
 #include "platform/AtomicFile.h"
 #include "platform/ConfinedDirectory.h"
+#include "zip/Crc32.h"
 #include "zip/ZipArchive.h"
 #include "zip/ZipArchiveEntry.h"
 #include "zip/ZipFile.h"
@@ -71,7 +70,7 @@ void copyChecked(std::istream& in, const ZipArchiveEntry& entry, std::vector<cha
   const std::uint64_t size = entry.GetSize();
   std::streambuf& data = *in.rdbuf();
   std::uint64_t total = 0;
-  uLong crc = crc32(0L, Z_NULL, 0);
+  Crc32 crc;
   // One byte past the declared size is asked for, to see data that runs on.
   while (total <= size) {
     std::uint64_t wanted = std::min<std::uint64_t>(buffer.size(), size + 1 - total);
@@ -79,11 +78,11 @@ void copyChecked(std::istream& in, const ZipArchiveEntry& entry, std::vector<cha
     if (got <= 0) break;
     total += static_cast<std::uint64_t>(got);
     if (total > size) corrupt(entry.GetFullName(), "more than " + std::to_string(size) + " bytes");
-    crc = crc32(crc, reinterpret_cast<const Bytef*>(buffer.data()), static_cast<uInt>(got));
+    crc.update(buffer.data(), static_cast<std::size_t>(got));
     sink(buffer.data(), static_cast<std::size_t>(got));
   }
   if (total != size) corrupt(entry.GetFullName(), std::to_string(total) + " of " + std::to_string(size) + " bytes");
-  if (static_cast<std::uint32_t>(crc) != entry.GetCrc32()) corrupt(entry.GetFullName(), "CRC-32 mismatch");
+  if (crc.value() != entry.GetCrc32()) corrupt(entry.GetFullName(), "CRC-32 mismatch");
 }
 
 // A file is never put in place of a directory: renaming over it would fail
@@ -126,15 +125,8 @@ void unpackSymlink(ZipArchiveEntry& entry, std::istream& in, const fs::path& rel
 // loses the end record), into an archive without entries; unpacking nothing
 // from it must not pass for success. An empty file, such as the one made for
 // a missing source, stands for an empty archive.
-void requireEndRecord(const std::string& archivePath) {
-  constexpr std::uint32_t kEndRecordSignature = 0x06054b50;
-  std::ifstream file(archivePath, std::ios::binary | std::ios::ate);
-  if (file && file.tellg() == 0) return;
-  // The reader's own search starts 18 bytes before the end.
-  if (file.seekg(-18, std::ios::end) &&
-      ZipArchive::SeekToSignature(file, kEndRecordSignature, ZipArchive::SeekDirection::Backward)) {
-    return;
-  }
+void requireEndRecord(const ZipArchive& archive, const std::string& archivePath) {
+  if (archive.GetArchiveSize() == 0 || archive.HasEndOfCentralDirectory()) return;
   throw std::runtime_error("Not a ZIP archive: " + archivePath);
 }
 
@@ -164,7 +156,7 @@ void UnzipAction::perform() {
   platform::ConfinedDirectory tree(destinationPath);
 
   const auto count = archive->GetEntriesCount();
-  if (count == 0) requireEndRecord(archivePath);
+  if (count == 0) requireEndRecord(*archive, archivePath);
   std::cout << "Entries count " << count << std::endl;
   std::vector<char> buffer(kCopyBlock);
   for (decltype(+count) index = 0; index < count; ++index) {
