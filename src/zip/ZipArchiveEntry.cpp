@@ -193,8 +193,10 @@ void ZipArchiveEntry::FetchLocalFileHeader(substream_block<char>& block) {
         block.end = static_cast<std::streamsize>(got);
       }
     } else {
-      // Without a local header at the stored offset the data cannot be
-      // located; the position stays unset and the entry unreadable.
+      // The header did not come whole (a long extra area, or a file cut
+      // short, or no block given): parse it from the archive stream. Without
+      // a local header at the stored offset the data cannot be located; the
+      // position stays unset and the entry unreadable.
       std::istream& stream = *_archive->GetArchiveStream();
       stream.clear();
       stream.seekg(static_cast<std::streamoff>(offset));

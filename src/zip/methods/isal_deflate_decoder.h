@@ -62,12 +62,9 @@ class basic_isal_deflate_decoder : public basic_decoder_base<ELEM_TYPE_, TRAITS_
       if (_state->avail_out != 0) {
         // The previous step used up its input (or found the end).
         if (this->_endOfInput) return _finished ? 0 : start_replay();
-        if (_state->avail_in != 0) {
-          // Input left over without output space used up: no progress is
-          // possible, so end rather than loop.
-          _failed = true;
-          return 0;
-        }
+        // Input left over with output space to spare: ISA-L cannot go on,
+        // so zlib decides where the data ends.
+        if (_state->avail_in != 0) return start_replay();
         const size_t count = this->read_input();
         if (count < this->_bufferCapacity) this->_endOfInput = true;
         _state->next_in = reinterpret_cast<uint8_t*>(this->_inputBuffer.get());
