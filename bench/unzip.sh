@@ -58,7 +58,7 @@ measure() {
   mkdir -p "$dir"
   # A rejected archive fails the run on purpose: only the time counts.
   (cd "$dir" && /usr/bin/time -f "%e %M %U %S" -o "$work/time.txt" "$@" > /dev/null 2>&1) || true
-  awk '{ printf "%s %s %.2f\n", $1, $2, $3 + $4 }' "$work/time.txt" >> "$log"
+  tail -n 1 "$work/time.txt" | awk '{ printf "%s %s %.2f\n", $1, $2, $3 + $4 }' >> "$log"
 }
 
 median_time() { sort -n -k1,1 "$1" | awk '{ t[NR] = $1 } END { print t[int((NR + 1) / 2)] }'; }
@@ -67,7 +67,7 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b + 0 > 0) printf "%.2f", a / b; 
 
 row() { printf '%-15s %8s %8s %8s %8s %8s %8s %8s %9s %9s\n' "$@"; }
 echo
-row package "upd s" "old s" new/old "unzip s" upd/unz "bsdtar s" upd/bsd "upd MiB" "unzip MiB"
+row package "upd s" "old s" new/old "unzip s" upd/unz "bsdtar s" upd/bsd "upd MiB" "peer MiB"
 
 if [[ " ${PACKAGES:-not-zip} " == *" not-zip "* && ! -f "$packages/not-zip.bin" ]]; then
   head -c 512M /dev/urandom > "$packages/not-zip.bin"
