@@ -1,14 +1,19 @@
 #!/usr/bin/env bash
 # Unpacking speed and peak memory of the updater's unzip action next to
-# Info-ZIP `unzip -o -q`, in one run, on generated packages:
+# Info-ZIP `unzip -o -q` and libarchive's `bsdtar -xf`, in one run, on
+# generated packages:
 #   bundle-deflate, bundle-bzip2, bundle-lzma: ~3,000 files, ~150 MiB in all;
-#   big-deflate: one ~200 MiB entry.
+#   big-deflate: one ~200 MiB entry;
+#   not-zip: the rejection of a 512 MiB file that is not an archive, next to
+#   `cat FILE > /dev/null` (the time to read it once).
 # Each tool unpacks into a fresh directory; the two trees are compared with
 # `diff -r` (unzip has no LZMA, so the LZMA tree is compared with unzip's
 # deflate tree of the same files). Prints the median wall time of RUNS runs,
 # the median CPU time (user + system; steadier than wall time on a busy
 # machine) and the largest peak resident size (GNU time %M), each with its
 # updater/unzip ratio.
+# BASELINE=path/to/an/older/updater adds its times (and ratio new/old) in
+# the same run; PACKAGES="bundle-deflate big-deflate not-zip" picks rows.
 # Usage: bench/unzip.sh [build-dir] [runs] [packages-dir]
 #   defaults: build, 3, a temporary directory. The build must hold updater
 #   and bench/bench_unzip_packages, preferably optimised. Making the packages
@@ -24,6 +29,14 @@ for program in "$updater" "$maker"; do
 done
 [[ -x /usr/bin/time ]] || { echo "missing /usr/bin/time (Debian package time)" >&2; exit 1; }
 command -v unzip > /dev/null || { echo "missing unzip (Debian package unzip)" >&2; exit 1; }
+if ! command -v bsdtar > /dev/null; then
+  echo "installing bsdtar (libarchive-tools) for the comparison"
+  SUDO=""
+  [[ $(id -u) -ne 0 ]] && SUDO="sudo"
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends libarchive-tools > /dev/null
+fi
+baseline="${BASELINE:-}"
+[[ -z "$baseline" ]] || baseline="$(realpath "$baseline")"
 updater="$(realpath "$updater")"
 maker="$(realpath "$maker")"
 
@@ -43,42 +56,55 @@ measure() {
   shift 2
   rm -rf "$dir"
   mkdir -p "$dir"
-  (cd "$dir" && /usr/bin/time -f "%e %M %U %S" -o "$work/time.txt" "$@" > /dev/null)
-  awk '{ printf "%s %s %.2f\n", $1, $2, $3 + $4 }' "$work/time.txt" >> "$log"
+  # A rejected archive fails the run on purpose: only the time counts.
+  (cd "$dir" && /usr/bin/time -f "%e %M %U %S" -o "$work/time.txt" "$@" > /dev/null 2>&1) || true
+  tail -n 1 "$work/time.txt" | awk '{ printf "%s %s %.2f\n", $1, $2, $3 + $4 }' >> "$log"
 }
 
 median_time() { sort -n -k1,1 "$1" | awk '{ t[NR] = $1 } END { print t[int((NR + 1) / 2)] }'; }
-median_cpu() { sort -n -k3,3 "$1" | awk '{ t[NR] = $3 } END { print t[int((NR + 1) / 2)] }'; }
 peak_memory() { sort -n -k2,2 "$1" | tail -1 | awk '{ printf "%.1f", $2 / 1024 }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b + 0 > 0) printf "%.2f", a / b; else print "-" }'; }
 
-row() { printf '%-15s %9s %9s %6s %9s %9s %6s %11s %9s %6s\n' "$@"; }
+row() { printf '%-15s %8s %8s %8s %8s %8s %8s %8s %9s %9s\n' "$@"; }
 echo
-row package "wall s" "unzip s" ratio "cpu s" "unzip s" ratio "peak MiB" "unzip" ratio
-for name in bundle-deflate bundle-bzip2 bundle-lzma big-deflate; do
+row package "upd s" "old s" new/old "unzip s" upd/unz "bsdtar s" upd/bsd "upd MiB" "peer MiB"
+
+if [[ " ${PACKAGES:-not-zip} " == *" not-zip "* && ! -f "$packages/not-zip.bin" ]]; then
+  head -c 512M /dev/urandom > "$packages/not-zip.bin"
+  (cd "$work" && printf '{"actions":[[{"type":"unzip","description":"bench","source":"%s","destination":"out","include":[],"exclude":[]}]]}' \
+    "$packages/not-zip.bin" > manifest.json && zip -q "$packages/run-not-zip.zip" manifest.json)
+fi
+
+for name in ${PACKAGES:-bundle-deflate bundle-bzip2 bundle-lzma big-deflate not-zip}; do
   archive="$packages/$name.zip"
-  : > "$work/u.log"
-  : > "$work/z.log"
-  peer=yes
-  [[ $name == *lzma ]] && peer=no
+  : > "$work/u.log"; : > "$work/o.log"; : > "$work/z.log"; : > "$work/b.log"
   for ((i = 0; i < runs; i++)); do
     measure "$work/u.log" "$work/u-$name" "$updater" "$packages/run-$name.zip"
-    if [[ $peer == yes ]]; then
+    [[ -z "$baseline" ]] || measure "$work/o.log" "$work/o-$name" "$baseline" "$packages/run-$name.zip"
+    if [[ $name == not-zip ]]; then
+      measure "$work/z.log" "$work/z-$name" sh -c "cat '$packages/not-zip.bin' > /dev/null"
+    elif [[ $name != *lzma ]]; then
       measure "$work/z.log" "$work/z-$name" unzip -o -q "$archive" -d out
+      measure "$work/b.log" "$work/b-$name" sh -c "mkdir -p out && bsdtar -xf '$archive' -C out"
     fi
   done
-  if [[ $peer == yes ]]; then
-    diff -r "$work/u-$name/out" "$work/z-$name/out" || { echo "trees differ for $name" >&2; exit 1; }
-    ut=$(median_time "$work/u.log") zt=$(median_time "$work/z.log")
-    uc=$(median_cpu "$work/u.log") zc=$(median_cpu "$work/z.log")
-    um=$(peak_memory "$work/u.log") zm=$(peak_memory "$work/z.log")
-    row "$name" "$ut" "$zt" "$(ratio "$ut" "$zt")" "$uc" "$zc" "$(ratio "$uc" "$zc")" "$um" "$zm" "$(ratio "$um" "$zm")"
-  else
+  if [[ $name == not-zip ]]; then
+    [[ ! -e "$work/u-$name/out" || -z "$(ls -A "$work/u-$name/out")" ]] || { echo "not-zip unpacked something" >&2; exit 1; }
+  elif [[ $name == *lzma ]]; then
     diff -r "$work/u-$name/out" "$work/z-bundle-deflate/out" || { echo "trees differ for $name" >&2; exit 1; }
-    ut=$(median_time "$work/u.log") uc=$(median_cpu "$work/u.log") um=$(peak_memory "$work/u.log")
-    row "$name" "$ut" n/a - "$uc" n/a - "$um" n/a -
+  else
+    diff -r "$work/u-$name/out" "$work/z-$name/out" || { echo "trees differ for $name" >&2; exit 1; }
+    diff -r "$work/u-$name/out" "$work/b-$name/out" || { echo "trees differ for $name (bsdtar)" >&2; exit 1; }
   fi
+  ut=$(median_time "$work/u.log")
+  ot=-; [[ -z "$baseline" ]] || ot=$(median_time "$work/o.log")
+  zt=-; [[ ! -s "$work/z.log" ]] || zt=$(median_time "$work/z.log")
+  bt=-; [[ ! -s "$work/b.log" ]] || bt=$(median_time "$work/b.log")
+  zm=-; [[ ! -s "$work/z.log" ]] || zm=$(peak_memory "$work/z.log")
+  row "$name" "$ut" "$ot" "$(ratio "$ut" "$ot")" "$zt" "$(ratio "$ut" "$zt")" "$bt" "$(ratio "$ut" "$bt")" \
+    "$(peak_memory "$work/u.log")" "$zm"
 done
 echo
-echo "trees identical (diff -r) for every package; unzip 6.0 has no LZMA (method 14) support,"
-echo "so bundle-lzma is compared with unzip's bundle-deflate tree of the same files."
+echo "median wall times of $runs runs; trees identical (diff -r) to unzip's and bsdtar's; for not-zip the"
+echo "peer column is 'cat FILE > /dev/null'; unzip 6.0 has no LZMA, so bundle-lzma is compared with unzip's"
+echo "bundle-deflate tree of the same files."

@@ -25,7 +25,7 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# Library dependencies (zlib, libbz2, liblzma, libsodium, the C++ runtime) are read off
+# Library dependencies (zlib, libbz2, liblzma, ISA-L, libsodium, the C++ runtime) are read off
 # the executable by dpkg-shlibdeps.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 include(CPack)

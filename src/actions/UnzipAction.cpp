@@ -2,12 +2,10 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <zlib.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <set>
 #include <stdexcept>
@@ -21,7 +19,7 @@
 #include "platform/AtomicFile.h"
 #include "platform/ConfinedDirectory.h"
 #include "platform/Interrupt.h"
-#include "platform/ReadRedirects.h"
+#include "zip/Crc32.h"
 #include "zip/ZipArchive.h"
 #include "zip/ZipArchiveEntry.h"
 #include "zip/ZipFile.h"
@@ -86,7 +84,7 @@ void copyChecked(std::istream& in, const ZipArchiveEntry& entry, std::vector<cha
   const std::uint64_t size = entry.GetSize();
   std::streambuf& data = *in.rdbuf();
   std::uint64_t total = 0;
-  uLong crc = crc32(0L, Z_NULL, 0);
+  Crc32 crc;
   // One byte past the declared size is asked for, to see data that runs on.
   while (total <= size) {
     std::uint64_t wanted = std::min<std::uint64_t>(buffer.size(), size + 1 - total);
@@ -94,12 +92,12 @@ void copyChecked(std::istream& in, const ZipArchiveEntry& entry, std::vector<cha
     if (got <= 0) break;
     total += static_cast<std::uint64_t>(got);
     if (total > size) corrupt(entry.GetFullName(), "more than " + std::to_string(size) + " bytes");
-    crc = crc32(crc, reinterpret_cast<const Bytef*>(buffer.data()), static_cast<uInt>(got));
+    crc.update(buffer.data(), static_cast<std::size_t>(got));
     sink(buffer.data(), static_cast<std::size_t>(got));
     platform::throwIfInterrupted();
   }
   if (total != size) corrupt(entry.GetFullName(), std::to_string(total) + " of " + std::to_string(size) + " bytes");
-  if (static_cast<std::uint32_t>(crc) != entry.GetCrc32()) corrupt(entry.GetFullName(), "CRC-32 mismatch");
+  if (crc.value() != entry.GetCrc32()) corrupt(entry.GetFullName(), "CRC-32 mismatch");
 }
 
 // The directories files are unpacked into, each swept once of the
@@ -147,15 +145,8 @@ void unpackSymlink(ZipArchiveEntry& entry, std::istream& in, const fs::path& rel
 // loses the end record), into an archive without entries; unpacking nothing
 // from it must not pass for success. An empty file, such as the one made for
 // a missing source, stands for an empty archive.
-void requireEndRecord(const std::string& archivePath) {
-  constexpr std::uint32_t kEndRecordSignature = 0x06054b50;
-  std::ifstream file(platform::pathToRead(archivePath), std::ios::binary | std::ios::ate);
-  if (file && file.tellg() == 0) return;
-  // The reader's own search starts 18 bytes before the end.
-  if (file.seekg(-18, std::ios::end) &&
-      ZipArchive::SeekToSignature(file, kEndRecordSignature, ZipArchive::SeekDirection::Backward)) {
-    return;
-  }
+void requireEndRecord(const ZipArchive& archive, const std::string& archivePath) {
+  if (archive.GetArchiveSize() == 0 || archive.HasEndOfCentralDirectory()) return;
   throw std::runtime_error("Not a ZIP archive: " + archivePath);
 }
 
@@ -185,7 +176,7 @@ void UnzipAction::perform() {
   platform::ConfinedDirectory tree(destinationPath);
 
   const auto count = archive->GetEntriesCount();
-  if (count == 0) requireEndRecord(archivePath);
+  if (count == 0) requireEndRecord(*archive, archivePath);
   std::cout << "Entries count " << count << std::endl;
   std::vector<char> buffer(kCopyBlock);
   SweptDirectories swept;

@@ -1,12 +1,13 @@
 // One open ZIP archive: its end-of-central-directory record and every entry
 // of its central directory, read once when the archive is created.
 //
-// The archive owns its entries (shared with callers) and, when told to, its
-// stream, which every entry reads through (seeking before each read). Entries
-// must not be used to read data after their archive is gone. Failure: a
-// stream that is not a ZIP archive, or a damaged directory, gives fewer
-// entries (possibly none); nothing here throws except allocation failure.
-// One thread at a time.
+// The archive owns its entries (shared with callers), its source of bytes (an
+// open file read by position, or a stream, which it owns when told to) and
+// the stream its records are parsed from. Entries read their data from the
+// source at their own positions. Entries must not be used to read data after
+// their archive is gone. Failure: bytes that are not a ZIP archive, or a
+// damaged directory, give fewer entries (possibly none); nothing here throws
+// except allocation failure. One thread at a time.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "zip/ArchiveSource.h"
 #include "zip/ZipArchiveEntry.h"
 #include "zip/detail/EndOfCentralDirectoryBlock.h"
 
@@ -32,6 +34,9 @@ class ZipArchive {
   static Ptr Create(std::istream* stream, bool takeOwnership);
   // The same, without ownership: the stream must outlive the archive.
   static Ptr Create(std::istream& stream);
+  // Reads the directory from `source` (an open archive file), which the
+  // archive owns from then on.
+  static Ptr Create(std::unique_ptr<ArchiveSource> source);
 
   ZipArchive(const ZipArchive&) = delete;
   ZipArchive& operator=(const ZipArchive&) = delete;
@@ -47,8 +52,14 @@ class ZipArchive {
 
   const std::string& GetComment() const { return _endOfCentralDirectoryBlock.Comment; }
 
+  // Size of the archive in bytes, taken when it was opened.
+  uint64_t GetArchiveSize() const { return _archiveSize; }
+  // Whether the end record's signature was found, i.e. the bytes end like a
+  // ZIP archive (false for an empty one).
+  bool HasEndOfCentralDirectory() const { return _hasEndOfCentralDirectory; }
+
   // Finds the end record (searching backwards from 18 bytes before the end
-  // of the stream) and reads it. False when there is none.
+  // of the source) and reads it. False when there is none.
   bool ReadEndOfCentralDirectory();
   // Reads consecutive central directory headers from the directory offset
   // until one fails. Always true.
@@ -63,10 +74,16 @@ class ZipArchive {
  private:
   ZipArchive() = default;
 
+  void ReadDirectory();
+
   std::istream* GetArchiveStream() const { return _zipStream; }
+  ArchiveSource* GetSource() const { return _source.get(); }
 
   detail::EndOfCentralDirectoryBlock _endOfCentralDirectoryBlock;
   std::vector<ZipArchiveEntry::Ptr> _entries;
-  std::istream* _zipStream = nullptr;
+  std::unique_ptr<ArchiveSource> _source;      // what entries read their data from
   std::unique_ptr<std::istream> _ownedStream;  // set when the archive owns _zipStream
+  std::istream* _zipStream = nullptr;          // what records are parsed from
+  uint64_t _archiveSize = 0;
+  bool _hasEndOfCentralDirectory = false;
 };

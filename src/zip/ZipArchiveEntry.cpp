@@ -11,6 +11,39 @@
 namespace {
 
 constexpr char Separator = '/';
+// The fixed part of a local header.
+constexpr size_t LocalHeaderSize = 30;
+// Room for a local extra area a little longer than the central one (as
+// archivers write it), so that a small entry still comes in one read.
+constexpr uint64_t LocalExtraSlack = 256;
+// Larger entries are read in blocks of this size.
+constexpr uint64_t BigDataBlock = 256 * 1024;
+
+// An input stream over bytes in memory, for parsing a header read in one go.
+class memory_istream : public std::istream {
+ public:
+  memory_istream(char* bytes, size_t count) : std::istream(nullptr), _buffer(bytes, count) { init(&_buffer); }
+
+ private:
+  class buffer : public std::streambuf {
+   public:
+    buffer(char* bytes, size_t count) { setg(bytes, bytes, bytes + count); }
+
+   protected:
+    pos_type seekoff(off_type offset, std::ios_base::seekdir direction, std::ios_base::openmode) override {
+      off_type base = direction == std::ios_base::beg   ? 0
+                      : direction == std::ios_base::end ? egptr() - eback()
+                                                        : gptr() - eback();
+      return seekpos(pos_type(base + offset), std::ios_base::in);
+    }
+    pos_type seekpos(pos_type target, std::ios_base::openmode) override {
+      if (off_type(target) < 0 || off_type(target) > egptr() - eback()) return pos_type(off_type(-1));
+      setg(eback(), eback() + off_type(target), egptr());
+      return target;
+    }
+  };
+  buffer _buffer;
+};
 
 bool EndsWithSeparator(const std::string& text) { return !text.empty() && text.back() == Separator; }
 
@@ -127,17 +160,49 @@ uint8_t ZipArchiveEntry::GetLastByteOfEncryptionHeader() const {
 }
 
 void ZipArchiveEntry::FetchLocalFileHeader() {
+  substream_block<char> block;
+  FetchLocalFileHeader(block);
+}
+
+substream_block<char> ZipArchiveEntry::NewDataBlock() const {
+  const uint64_t wanted = LocalHeaderSize + _centralDirectoryFileHeader.Filename.size() +
+                          _centralDirectoryFileHeader.ExtraFieldLength + LocalExtraSlack + GetCompressedSize();
+  substream_block<char> block;
+  block.capacity = static_cast<std::streamsize>(std::min<uint64_t>(wanted, BigDataBlock));
+  block.data = std::make_unique<char[]>(static_cast<size_t>(block.capacity));
+  return block;
+}
+
+void ZipArchiveEntry::FetchLocalFileHeader(substream_block<char>& block) {
   if (_hasLocalFileHeader) return;
-  std::istream* stream = _archive != nullptr ? _archive->GetArchiveStream() : nullptr;
-  if (_originallyInArchive && stream != nullptr) {
-    stream->clear();
-    stream->seekg(static_cast<std::streamoff>(GetOffsetOfLocalHeader()));
-    // Without a local header at the stored offset the data cannot be
-    // located; the position stays unset and the entry unreadable.
-    if (stream->good() && _localFileHeader.Deserialize(*stream)) {
-      _offsetOfCompressedData = stream->tellg();
+  ArchiveSource* source = _archive != nullptr ? _archive->GetSource() : nullptr;
+  if (_originallyInArchive && source != nullptr) {
+    const uint64_t offset = GetOffsetOfLocalHeader();
+    // Header and data in one read when the block holds them; the header is
+    // parsed from memory when it lies whole in what was read.
+    size_t got = 0;
+    if (block.data != nullptr) got = source->readAt(offset, block.data.get(), static_cast<size_t>(block.capacity));
+    const auto* bytes = reinterpret_cast<const unsigned char*>(block.data.get());
+    const size_t headerSize =
+        got < LocalHeaderSize ? 0 : LocalHeaderSize + (bytes[26] | bytes[27] << 8) + (bytes[28] | bytes[29] << 8);
+    if (headerSize != 0 && headerSize <= got) {
+      memory_istream header(block.data.get(), headerSize);
+      if (_localFileHeader.Deserialize(header)) {
+        _offsetOfCompressedData = static_cast<std::streamoff>(offset + headerSize);
+        block.begin = static_cast<std::streamsize>(headerSize);
+        block.end = static_cast<std::streamsize>(got);
+      }
+    } else {
+      // The header did not come whole (a long extra area, or a file cut
+      // short, or no block given): parse it from the archive stream. Without
+      // a local header at the stored offset the data cannot be located; the
+      // position stays unset and the entry unreadable.
+      std::istream& stream = *_archive->GetArchiveStream();
+      stream.clear();
+      stream.seekg(static_cast<std::streamoff>(offset));
+      if (stream.good() && _localFileHeader.Deserialize(stream)) _offsetOfCompressedData = stream.tellg();
+      stream.clear();
     }
-    stream->clear();
   }
   _localFileHeader.SyncWithCentralDirectoryFileHeader(_centralDirectoryFileHeader);
   _hasLocalFileHeader = true;
@@ -160,14 +225,16 @@ std::istream::pos_type ZipArchiveEntry::SeekToCompressedData() {
 
 std::istream* ZipArchiveEntry::GetDecompressionStream() {
   if (!CanExtract() || _archiveStream != nullptr || _encryptionStream != nullptr) return nullptr;
-  if (_archive == nullptr || _archive->GetArchiveStream() == nullptr) return nullptr;
+  if (_archive == nullptr || _archive->GetSource() == nullptr) return nullptr;
 
-  const std::istream::pos_type dataPosition = SeekToCompressedData();
+  substream_block<char> block = NewDataBlock();
+  FetchLocalFileHeader(block);
+  const std::istream::pos_type dataPosition = _offsetOfCompressedData;
   if (dataPosition == std::istream::pos_type(-1)) return nullptr;
   if (IsPasswordProtected() && _password.empty()) return nullptr;
 
-  _archiveStream = std::make_shared<isubstream>(*_archive->GetArchiveStream(), dataPosition,
-                                                static_cast<std::streamsize>(GetCompressedSize()));
+  _archiveStream = std::make_shared<isubstream>(*_archive->GetSource(), dataPosition,
+                                                static_cast<std::streamsize>(GetCompressedSize()), std::move(block));
   std::istream* source = _archiveStream.get();
 
   if (IsPasswordProtected()) {

@@ -111,6 +111,14 @@ class ZipArchiveEntry : public std::enable_shared_from_this<ZipArchiveEntry> {
  private:
   ZipArchiveEntry() = default;
 
+  // The buffer for the entry's data window, sized for the whole entry when
+  // it is small and for big reads otherwise.
+  substream_block<char> NewDataBlock() const;
+  // Reads the local header the first time, together with as much of the
+  // data as `block` holds (one read for a small entry), and leaves in
+  // `block` the data bytes it got.
+  void FetchLocalFileHeader(substream_block<char>& block);
+
   bool HasAttribute(Attributes value) const;
 
   ZipArchive* _archive = nullptr;

@@ -1,47 +1,49 @@
 #include "zip/ZipFile.h"
 
-#include <filesystem>
-#include <fstream>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <memory>
 #include <stdexcept>
-#include <system_error>
 
 #include "platform/ReadRedirects.h"
 
 namespace {
 
-bool NothingExistsAt(const std::string& path) {
-  std::error_code error;
-  // symlink_status: a dangling link is something, and is not followed.
-  const auto status = std::filesystem::symlink_status(path, error);
-  return status.type() == std::filesystem::file_type::not_found;
-}
-
-bool IsDirectory(const std::string& path) {
-  std::error_code error;
-  return std::filesystem::is_directory(path, error);
+// Opens `path` for reading; -1 with errno set on failure.
+int OpenForReading(const std::string& path) {
+  int descriptor;
+  do {
+    descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  } while (descriptor < 0 && errno == EINTR);
+  return descriptor;
 }
 
 }  // namespace
 
-ZipArchive::Ptr ZipFile::Open(const std::string& zipPath) {
+ArchiveFile ZipFile::OpenArchiveFile(const std::string& zipPath) {
   // A package checked earlier is read from the copy that was checked.
   const std::string readPath = platform::pathToRead(zipPath);
-  auto zipFile = std::make_unique<std::ifstream>();
-  zipFile->open(readPath, std::ios::binary);
-
-  if (!zipFile->is_open() && NothingExistsAt(zipPath)) {
-    // Append mode creates the file but never truncates one that appeared
-    // in the meantime.
-    std::ofstream(zipPath, std::ios::binary | std::ios::app).close();
-    zipFile->clear();
-    zipFile->open(zipPath, std::ios::binary);
+  int descriptor = OpenForReading(readPath);
+  if (descriptor < 0 && errno == ENOENT) {
+    // O_CREAT without O_TRUNC creates the file but never truncates one that
+    // appeared in the meantime. A dangling link is something, and is not
+    // followed (O_EXCL fails on it, as on any name that exists).
+    const int created = ::open(zipPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (created >= 0) ::close(created);
+    descriptor = OpenForReading(zipPath);
   }
-
-  // A directory opens as a stream on some systems but has no bytes to read.
-  if (!zipFile->is_open() || IsDirectory(readPath)) {
+  ArchiveFile file(descriptor);
+  // A directory opens on some systems but has no bytes to read.
+  struct stat info;
+  if (descriptor < 0 || ::fstat(descriptor, &info) != 0 || S_ISDIR(info.st_mode)) {
     throw std::runtime_error("cannot open zip file");
   }
+  return file;
+}
 
-  return ZipArchive::Create(zipFile.release(), true);
+ZipArchive::Ptr ZipFile::Open(const std::string& zipPath) {
+  return ZipArchive::Create(std::make_unique<ArchiveFile>(OpenArchiveFile(zipPath)));
 }

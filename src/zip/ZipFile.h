@@ -8,9 +8,12 @@
 
 #include <string>
 
+#include "zip/ArchiveFile.h"
 #include "zip/ZipArchive.h"
 
 class ZipFile {
  public:
   static ZipArchive::Ptr Open(const std::string& zipPath);
+  // The one place where an archive file is opened (same failures as Open).
+  static ArchiveFile OpenArchiveFile(const std::string& zipPath);
 };

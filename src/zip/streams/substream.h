@@ -1,12 +1,14 @@
-// A read-only window [start, start + length) over another input stream: the
-// compressed bytes of one ZIP entry inside the archive stream.
+// A read-only window [start, start + length) over an archive's bytes: the
+// compressed bytes of one ZIP entry.
 //
-// sub_streambuf owns a 32 KiB buffer, allocated at construction, and refers
-// to (does not own) the source stream. Every refill seeks the source to the
-// window's current position first, so several windows over one archive
-// stream can be read interleaved. It reports the end (EOF) when the window is
-// used up or the source delivers nothing more (a truncated archive). Large
-// reads go from the source straight into the reader's memory.
+// sub_streambuf refers to (does not own) the ArchiveSource and owns one
+// buffer, allocated once: either handed over with bytes already read (the
+// entry reads its local header and the first data in one go), or 32 KiB.
+// Every refill reads at the window's own position, so several windows over
+// one archive can be read interleaved. Reads at least a buffer's size go
+// straight into the reader's memory. It reports the end (EOF) when the window
+// is used up or the source delivers nothing more (a truncated archive). It
+// can seek inside the window (so a decoder can start again), not write.
 #pragma once
 
 #include <algorithm>
@@ -14,25 +16,48 @@
 #include <memory>
 #include <streambuf>
 
+#include "zip/ArchiveSource.h"
+
+// A buffer for a window, with the window's first bytes possibly in it
+// already at [begin, end).
+template <typename ELEM_TYPE_>
+struct substream_block {
+  std::unique_ptr<ELEM_TYPE_[]> data;
+  std::streamsize capacity = 0;
+  std::streamsize begin = 0;
+  std::streamsize end = 0;
+};
+
 template <typename ELEM_TYPE_, typename TRAITS_TYPE_ = std::char_traits<ELEM_TYPE_>>
 class sub_streambuf : public std::basic_streambuf<ELEM_TYPE_, TRAITS_TYPE_> {
+  static_assert(sizeof(ELEM_TYPE_) == 1, "archive bytes are read as characters");
+
  public:
   using base_type = std::basic_streambuf<ELEM_TYPE_, TRAITS_TYPE_>;
-  using istream_type = std::basic_istream<ELEM_TYPE_, TRAITS_TYPE_>;
   using int_type = typename base_type::int_type;
   using pos_type = typename base_type::pos_type;
   using off_type = typename base_type::off_type;
 
   static constexpr std::streamsize BufferSize = 1 << 15;
 
-  sub_streambuf(istream_type& input, pos_type startOffset, std::streamsize length)
-      : _inputStream(input),
+  sub_streambuf(ArchiveSource& source, pos_type startOffset, std::streamsize length,
+                substream_block<ELEM_TYPE_> block = {})
+      : _source(source),
         _startPosition(startOffset),
         _currentPosition(startOffset),
-        _endPosition(startOffset + static_cast<off_type>(length)),
-        _internalBuffer(std::make_unique<ELEM_TYPE_[]>(BufferSize)) {
-    ELEM_TYPE_* begin = _internalBuffer.get();
-    this->setg(begin, begin, begin);
+        _endPosition(startOffset + static_cast<off_type>(length)) {
+    if (block.data == nullptr || block.capacity <= 0) {
+      block.data = std::make_unique<ELEM_TYPE_[]>(BufferSize);
+      block.capacity = BufferSize;
+      block.begin = block.end = 0;
+    }
+    _buffer = std::move(block.data);
+    _capacity = block.capacity;
+    const std::streamsize ready =
+        std::clamp<std::streamsize>(block.end - block.begin, 0, std::max<std::streamsize>(length, 0));
+    ELEM_TYPE_* first = _buffer.get() + block.begin;
+    this->setg(first, first, first + ready);
+    _currentPosition += static_cast<off_type>(ready);
   }
 
   sub_streambuf(const sub_streambuf&) = delete;
@@ -41,25 +66,27 @@ class sub_streambuf : public std::basic_streambuf<ELEM_TYPE_, TRAITS_TYPE_> {
  protected:
   int_type underflow() override {
     if (this->gptr() < this->egptr()) return TRAITS_TYPE_::to_int_type(*this->gptr());
-    ELEM_TYPE_* begin = _internalBuffer.get();
-    const std::streamsize count = read_source(begin, BufferSize);
-    this->setg(begin, begin, begin + count);
-    if (count == 0) return TRAITS_TYPE_::eof();
-    return TRAITS_TYPE_::to_int_type(*begin);
+    return refill() ? TRAITS_TYPE_::to_int_type(*this->gptr()) : TRAITS_TYPE_::eof();
   }
 
-  // Copies what is buffered, then reads whole blocks from the source straight
-  // into `destination`.
+  // Copies what is buffered; requests of a buffer or more go from the source
+  // straight into `destination`, smaller rests through the buffer.
   std::streamsize xsgetn(ELEM_TYPE_* destination, std::streamsize count) override {
-    std::streamsize done = std::min<std::streamsize>(count, this->egptr() - this->gptr());
-    if (done > 0) {
-      TRAITS_TYPE_::copy(destination, this->gptr(), static_cast<size_t>(done));
-      this->gbump(static_cast<int>(done));
-    }
+    std::streamsize done = 0;
     while (done < count) {
-      const std::streamsize got = read_source(destination + done, count - done);
-      if (got == 0) break;
-      done += got;
+      const std::streamsize buffered = this->egptr() - this->gptr();
+      if (buffered > 0) {
+        const std::streamsize step = std::min(buffered, count - done);
+        TRAITS_TYPE_::copy(destination + done, this->gptr(), static_cast<size_t>(step));
+        this->gbump(static_cast<int>(step));
+        done += step;
+      } else if (count - done >= _capacity) {
+        const std::streamsize got = read_source(destination + done, count - done);
+        if (got == 0) break;
+        done += got;
+      } else if (!refill()) {
+        break;
+      }
     }
     return done;
   }
@@ -69,29 +96,58 @@ class sub_streambuf : public std::basic_streambuf<ELEM_TYPE_, TRAITS_TYPE_> {
     return left > 0 ? left : -1;
   }
 
+  // Positions count from the window's start.
+  pos_type seekoff(off_type offset, std::ios_base::seekdir direction, std::ios_base::openmode) override {
+    const off_type length = _endPosition - _startPosition;
+    off_type base = 0;
+    if (direction == std::ios_base::cur) base = (_currentPosition - _startPosition) - (this->egptr() - this->gptr());
+    if (direction == std::ios_base::end) base = length;
+    return seek_to(base + offset);
+  }
+
+  pos_type seekpos(pos_type target, std::ios_base::openmode) override { return seek_to(off_type(target)); }
+
  private:
   std::streamsize remaining() const { return static_cast<std::streamsize>(_endPosition - _currentPosition); }
+
+  pos_type seek_to(off_type target) {
+    if (target < 0 || target > _endPosition - _startPosition) return pos_type(off_type(-1));
+    const off_type bufferedFrom = (_currentPosition - _startPosition) - (this->egptr() - this->eback());
+    if (target >= bufferedFrom && target <= _currentPosition - _startPosition) {
+      this->setg(this->eback(), this->eback() + (target - bufferedFrom), this->egptr());
+    } else {
+      _currentPosition = _startPosition + target;
+      ELEM_TYPE_* begin = _buffer.get();
+      this->setg(begin, begin, begin);
+    }
+    return pos_type(target);
+  }
+
+  // Fills the buffer from the window's position; false at the end.
+  bool refill() {
+    ELEM_TYPE_* begin = _buffer.get();
+    const std::streamsize got = read_source(begin, _capacity);
+    this->setg(begin, begin, begin + got);
+    return got > 0;
+  }
 
   // Reads up to `count` bytes (and no more than is left in the window) at
   // the current position.
   std::streamsize read_source(ELEM_TYPE_* destination, std::streamsize count) {
     const std::streamsize wanted = std::min(count, remaining());
     if (wanted <= 0) return 0;
-    // Another reader may have left the shared stream at its end or failed;
-    // that must not end this window.
-    _inputStream.clear();
-    _inputStream.seekg(_currentPosition);
-    _inputStream.read(destination, wanted);
-    const std::streamsize got = _inputStream.gcount();
+    const size_t got = _source.readAt(static_cast<uint64_t>(off_type(_currentPosition)),
+                                      reinterpret_cast<char*>(destination), static_cast<size_t>(wanted));
     _currentPosition += static_cast<off_type>(got);
-    return got;
+    return static_cast<std::streamsize>(got);
   }
 
-  istream_type& _inputStream;
+  ArchiveSource& _source;
   pos_type _startPosition;
-  pos_type _currentPosition;
+  pos_type _currentPosition;  // source position of the get area's end
   pos_type _endPosition;
-  std::unique_ptr<ELEM_TYPE_[]> _internalBuffer;
+  std::unique_ptr<ELEM_TYPE_[]> _buffer;
+  std::streamsize _capacity = 0;
 };
 
 template <typename ELEM_TYPE_, typename TRAITS_TYPE_ = std::char_traits<ELEM_TYPE_>>
@@ -100,8 +156,9 @@ class basic_isubstream : public std::basic_istream<ELEM_TYPE_, TRAITS_TYPE_> {
   using istream_type = std::basic_istream<ELEM_TYPE_, TRAITS_TYPE_>;
   using pos_type = typename istream_type::pos_type;
 
-  basic_isubstream(istream_type& input, pos_type startOffset, std::streamsize length)
-      : istream_type(nullptr), _subStreambuf(input, startOffset, length) {
+  basic_isubstream(ArchiveSource& source, pos_type startOffset, std::streamsize length,
+                   substream_block<ELEM_TYPE_> block = {})
+      : istream_type(nullptr), _subStreambuf(source, startOffset, length, std::move(block)) {
     this->init(&_subStreambuf);
   }
 
