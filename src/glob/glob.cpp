@@ -31,10 +31,7 @@ using path_list = std::vector<fs::path>;
 // ---------------------------------------------------------------------------
 // Pattern text
 
-bool has_magic(const std::string& s) {
-  static const std::regex magic_check("([*?[])");
-  return std::regex_search(s, magic_check);
-}
+bool has_magic(const std::string& s) { return s.find_first_of("*?[") != std::string::npos; }
 
 bool is_recursive(const std::string& pattern) { return pattern == "**"; }
 
@@ -169,33 +166,54 @@ std::regex compile(const std::string& translated) {
 #endif
 }
 
-bool match_name(const std::string& name, const std::string& pattern) {
-  const std::regex regex = compile(translate(pattern));
-  return std::regex_match(name, regex);
-}
+// The longest file name the system allows (NAME_MAX on Linux and macOS).
+constexpr std::size_t longest_name = 255;
 
-// Whether translate() turns some `[` of the pattern into a set.
-bool has_set(const std::string& pattern) {
+// What matching needs to know of a pattern component, read the way
+// translate() reads it.
+struct component_shape {
+  std::string pattern;        // runs of `*` outside sets made one `*`: the same names match
+  bool has_set = false;       // some `[` opens a set
+  std::size_t min_bytes = 0;  // the shortest name it can match, apart from a lone line break
+};
+
+component_shape shape_of(const std::string& pattern) {
+  component_shape shape;
+  shape.pattern.reserve(pattern.size());
   const std::size_t n = pattern.size();
-  for (std::size_t i = 0; i < n; ++i) {
-    if (pattern[i] != '[') {
+  std::size_t i = 0;
+  while (i < n) {
+    const char c = pattern[i];
+    if (c == '*') {
+      // A set ends in `]`, so a `*` last in the text is a wildcard.
+      if (shape.pattern.empty() || shape.pattern.back() != '*') {
+        shape.pattern += c;
+      }
+      ++i;
       continue;
     }
-    std::size_t j = i + 1;
-    if (j < n && pattern[j] == '!') {
-      ++j;
+    ++shape.min_bytes;
+    std::size_t end = i + 1;
+    if (c == '[') {
+      std::size_t j = i + 1;
+      if (j < n && pattern[j] == '!') {
+        ++j;
+      }
+      if (j < n && pattern[j] == ']') {
+        ++j;
+      }
+      while (j < n && pattern[j] != ']') {
+        ++j;
+      }
+      if (j < n) {
+        shape.has_set = true;
+        end = j + 1;
+      }
     }
-    if (j < n && pattern[j] == ']') {
-      ++j;
-    }
-    while (j < n && pattern[j] != ']') {
-      ++j;
-    }
-    if (j < n) {
-      return true;
-    }
+    shape.pattern.append(pattern, i, end - i);
+    i = end;
   }
-  return false;
+  return shape;
 }
 
 // Matches a name against a pattern of literal bytes, `*` and `?` only, for a
@@ -230,30 +248,40 @@ bool wildcard_match(const std::string& name, const std::string& pattern) {
   return p == pattern.size();
 }
 
-// One pattern component, compiled on the first name it is tested against and
+// One pattern component, compiled when a name first needs the expression and
 // reused for every later name of the same expansion. Compiling lazily keeps
 // the moment of a std::regex_error where it belongs: at the first test.
 // Patterns without sets, tested against names without line breaks, are
 // matched directly, with the result the expression would give.
+//
+// The expression compiler recurses once per term, so a long component could
+// exhaust the stack. A component that needs more bytes than any name can
+// hold matches only what every pattern matches, a lone line break, and is
+// never compiled; otherwise its runs of stars are collapsed, which leaves at
+// most a few hundred terms.
 class name_matcher {
  public:
-  explicit name_matcher(std::string pattern) : _pattern(std::move(pattern)), _simple(!has_set(_pattern)) {}
+  explicit name_matcher(const std::string& pattern) : _shape(shape_of(pattern)) {}
 
   bool matches(const std::string& name) {
-    if (!_regex) {
-      _regex.emplace(compile(translate(_pattern)));
+    if (_shape.min_bytes > longest_name) {
+      return name == "\r" || name == "\n";
     }
-    if (_simple && name.find_first_of("\r\n") == std::string::npos) {
-      return wildcard_match(name, _pattern);
+    if (!_shape.has_set && name.find_first_of("\r\n") == std::string::npos) {
+      return wildcard_match(name, _shape.pattern);
+    }
+    if (!_regex) {
+      _regex.emplace(compile(translate(_shape.pattern)));
     }
     return std::regex_match(name, *_regex);
   }
 
  private:
-  std::string _pattern;
-  bool _simple;
+  component_shape _shape;
   std::optional<std::regex> _regex;
 };
+
+bool match_name(const std::string& name, const std::string& pattern) { return name_matcher(pattern).matches(name); }
 
 // ---------------------------------------------------------------------------
 // File system
@@ -861,9 +889,6 @@ bool has_magic(const std::string& s) { return ::glob::has_magic(s); }
 bool is_recursive(const std::string& pattern) { return ::glob::is_recursive(pattern); }
 std::string translate(const std::string& pattern) { return ::glob::translate(pattern); }
 bool match_name(const std::string& name, const std::string& pattern) { return ::glob::match_name(name, pattern); }
-bool matches(const std::string& name, const std::string& pattern) {
-  return ::glob::name_matcher(pattern).matches(name);
-}
 void string_replace(std::string& str, const std::string& from, const std::string& to) {
   ::glob::string_replace(str, from, to);
 }

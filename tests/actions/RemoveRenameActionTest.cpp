@@ -112,3 +112,18 @@ TEST(RenameAction, FailureEndsRunAndLaterActionsAreNotPerformed) {
   EXPECT_EQ(run.status, 2);
   EXPECT_TRUE(fs::exists(dir / "a.txt"));
 }
+
+// Components longer than any name match nothing and compile nothing (the
+// expression compiler would exhaust the stack); runs of stars count once.
+TEST(RemoveAction, OverlongPatternComponentsEndNormally) {
+  TempDir dir;
+  const fs::path x = dir.write("d/x", "x");
+  dir.write("d/y", "y");
+  RunResult run =
+      runActions(dir, removeAction("[\"d/" + std::string(100000, '?') + "\", \"" + std::string(1000000, 'a') +
+                                       "*\", \"d/" + std::string(100000, '*') + "x\"]",
+                                   "[]"));
+  EXPECT_EQ(run.out, kStart + selectionLog({{x, ""}}) + removeLine(x));
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(listing(dir / "d"), std::vector<std::string>{"y"});
+}
