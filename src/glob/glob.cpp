@@ -305,6 +305,7 @@ struct listed_entry {
   std::optional<fs::path> resolved;  // the whole listed path, if not made from the name
   bool link = false;                 // the entry is a symbolic link
   std::optional<bool> directory;     // whether it is a directory (following links), if known
+  std::optional<bool> hidden;        // decided apart from the listed path's text (links)
 };
 
 // What reading a directory gives before any rule is applied: each entry's
@@ -465,10 +466,15 @@ std::shared_ptr<const raw_listing> read_listing(const fs::path& directory) {
 // directory, as std::filesystem::relative(entry) does, without resolving every
 // entry from scratch. The directory and the current directory are resolved
 // once; an entry that is not a symbolic link then resolves to the directory
-// plus its own name. Symbolic links, very long paths and listings where the
-// shortcut would not hold still go through relative(). The first entry's
-// status is read as relative() would read it, so that a directory whose
-// entries cannot be examined ends its listing just as it would otherwise.
+// plus its own name. Very long paths and listings where the shortcut would
+// not hold still go through relative(). The first entry's status is read as
+// relative() would read it, so that a directory whose entries cannot be
+// examined ends its listing just as it would otherwise.
+//
+// A symbolic link keeps its own name in the directory: named after what it
+// resolves to, `sub/*` over `sub/lg -> ../deep/g` would give `sub/g`, another
+// file or none. What it resolves to still decides whether it is hidden, and
+// a link that cannot be resolved still ends the listing.
 class relative_namer {
  public:
   // `directory` must outlive the namer.
@@ -481,7 +487,14 @@ class relative_namer {
     if (_mode == mode::unknown) {
       choose_mode();
     }
-    if (listed.link || _mode == mode::exact || too_long(listed.name)) {
+    if (listed.link) {
+      listed.hidden = is_hidden(fs::relative(_directory / listed.name).native());
+      if (_mode == mode::exact) {
+        listed.resolved = own_path(listed.name);
+      }
+      return;
+    }
+    if (_mode == mode::exact || too_long(listed.name)) {
       keep(fs::relative(_directory / listed.name), listed);
       return;
     }
@@ -498,6 +511,15 @@ class relative_namer {
 
  private:
   enum class mode { unknown, exact, below };
+
+  // The path of the entry `name` itself, its link not followed, relative to
+  // the current directory, where the prefix cannot serve.
+  fs::path own_path(const std::string& name) {
+    if (!_directory_relative) {
+      _directory_relative = fs::relative(_directory);
+    }
+    return *_directory_relative == "." ? fs::path(name) : *_directory_relative / name;
+  }
 
   static void keep(fs::path path, listed_entry& listed) {
     listed.name = path.filename().native();
@@ -557,6 +579,7 @@ class relative_namer {
   const fs::path& _directory;
   fs::path _resolved;
   fs::path _prefix;
+  std::optional<fs::path> _directory_relative;  // relative() of the directory, once asked for
   mode _mode = mode::unknown;
   bool _examined = false;
 };
@@ -635,6 +658,9 @@ class directory_listing {
 
   // Whether the text of that path begins with a dot.
   bool hidden(const listed_entry& listed) const {
+    if (listed.hidden) {
+      return *listed.hidden;
+    }
     if (listed.resolved) {
       return is_hidden(listed.resolved->native());
     }

@@ -127,3 +127,27 @@ TEST(RemoveAction, OverlongPatternComponentsEndNormally) {
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(listing(dir / "d"), std::vector<std::string>{"y"});
 }
+
+// A link found by a relative pattern is named by its own name: named after
+// its target it was sub/g, an unrelated file, or a path that does not exist.
+TEST(RemoveAction, RelativePatternsNameLinksByTheirOwnNames) {
+  TempDir dir;
+  const fs::path g = dir.write("deep/g", "target"), a = dir.write("deep/a", "target");
+  const fs::path unrelated = dir.write("sub/g", "unrelated");
+  fs::create_symlink("../deep/g", dir / "sub/lg");
+  fs::create_symlink("../deep/a", dir / "sub/la");
+  Pairs included, result;
+  std::string removals;
+  for (const std::string& name : listing(dir / "sub")) {
+    const fs::path canonical = name == "lg" ? g : name == "la" ? a : unrelated;
+    included.emplace_back(canonical, "");
+    if (name == "g") continue;
+    result.emplace_back(canonical, "");
+    removals += removeLine(dir / "sub" / name);
+  }
+  RunResult run = runActions(dir, removeAction("\"sub/*\"", "\"sub/g\""));
+  EXPECT_EQ(run.out, kStart + selectionLog(included, {unrelated}, result) + removals);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(listing(dir / "sub"), std::vector<std::string>{"g"});
+  EXPECT_EQ(readFile(g) + readFile(a), "targettarget");
+}
