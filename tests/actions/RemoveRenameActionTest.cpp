@@ -151,3 +151,20 @@ TEST(RemoveAction, RelativePatternsNameLinksByTheirOwnNames) {
   EXPECT_EQ(listing(dir / "sub"), std::vector<std::string>{"g"});
   EXPECT_EQ(readFile(g) + readFile(a), "targettarget");
 }
+
+// "**" spans directories in both lists only when "recursive" is true.
+TEST(RemoveAction, RecursiveDecidesWhatDoubleStarsReach) {
+  TempDir dir;
+  const fs::path b1 = dir.write("t/x/b", "1"), b2 = dir.write("t/x/y/b", "2"), b3 = dir.write("t/x/y/z/b", "3");
+  auto remove = [](const std::string& recursive) {
+    return "{\"type\": \"remove\", \"description\": \"Clean up\", \"include\": \"t/**/b\", \"exclude\": "
+           "\"t/**/z/b\", \"recursive\": " +
+           recursive + "}";
+  };
+  RunResult run = runActions(dir, remove("false") + ", " + remove("true"));
+  EXPECT_EQ(run.out, kStart + selectionLog({{b1, ""}}) + removeLine(b1) + announce("Clean up") +
+                         selectionLog({{b2, ""}, {b3, ""}}, {b3}, {{b2, ""}}) + removeLine(b2));
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(readFile(b3), "3");
+  EXPECT_FALSE(fs::exists(b2));
+}
