@@ -3,6 +3,7 @@
 #include "glob/glob.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -320,6 +321,7 @@ struct raw_listing {
   std::vector<raw_entry> entries;  // in the order the operating system gives them
   bool opened = true;              // false: the directory could not be opened
   bool complete = true;            // false: an error ended the read early
+  int examine_error = 0;           // errno of reading the first entry's status, 0 if none
 };
 
 // Reads one directory, as std::filesystem::directory_iterator with
@@ -349,6 +351,12 @@ raw_listing read_directory(const fs::path& directory) {
     }
     raw_entry read;
     read.name = name;
+    struct stat status {};
+    // Whether entries can be examined at all (the directory may be readable
+    // but not searchable) shows in the first one.
+    if (raw.entries.empty() && ::fstatat(::dirfd(dir.get()), name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
+      raw.examine_error = errno;
+    }
     switch (found->d_type) {
       case DT_LNK:
         read.link = true;
@@ -358,8 +366,7 @@ raw_listing read_directory(const fs::path& directory) {
         break;
       case DT_UNKNOWN: {
         // The file system does not say: ask, without following a link.
-        struct stat status {};
-        if (::lstat((directory / read.name).c_str(), &status) != 0 || S_ISLNK(status.st_mode)) {
+        if (::fstatat(::dirfd(dir.get()), name, &status, AT_SYMLINK_NOFOLLOW) != 0 || S_ISLNK(status.st_mode)) {
           read.link = true;
         } else {
           read.directory = S_ISDIR(status.st_mode);
@@ -477,9 +484,17 @@ std::shared_ptr<const raw_listing> read_listing(const fs::path& directory) {
 // a link that cannot be resolved still ends the listing.
 class relative_namer {
  public:
-  // `directory` must outlive the namer.
-  relative_namer(const fs::path& directory, const fs::path& canonical_directory)
-      : _directory(directory), _resolved(canonical_directory) {}
+  // `directory` must outlive the namer. `is_own_prefix` says that the
+  // directory's path is already its resolved path relative to the current
+  // directory (an entry of a listing named by prefix, not a link).
+  relative_namer(const fs::path& directory, const fs::path& canonical_directory, bool is_own_prefix)
+      : _directory(directory), _resolved(canonical_directory), _is_own_prefix(is_own_prefix) {}
+
+  // What the read of the directory met when it examined an entry.
+  void set_examine_error(int error) { _examine_error = error; }
+
+  // Whether entries that are not links are named by the prefix.
+  bool names_by_prefix() const { return _mode == mode::below; }
 
   // Fills in `listed`, an entry of the directory whose `name` holds its own
   // name.
@@ -499,7 +514,11 @@ class relative_namer {
       return;
     }
     if (!_examined) {
-      (void)fs::status(_directory / listed.name);
+      // As reading its status would fail; a missing entry is no error.
+      if (_examine_error != 0 && _examine_error != ENOENT && _examine_error != ENOTDIR) {
+        throw fs::filesystem_error("status", _directory / listed.name,
+                                   std::error_code(_examine_error, std::generic_category()));
+      }
       _examined = true;
     }
   }
@@ -533,6 +552,12 @@ class relative_namer {
   }
 
   void choose_mode() {
+    if (_is_own_prefix && !_resolved.empty()) {
+      // Deriving it again would cost time in proportion to the depth.
+      _prefix = _directory;
+      _mode = mode::below;
+      return;
+    }
     _mode = mode::exact;
     std::error_code ec;
     if (_resolved.empty() && active_listing_cache != nullptr) {
@@ -580,21 +605,25 @@ class relative_namer {
   fs::path _resolved;
   fs::path _prefix;
   std::optional<fs::path> _directory_relative;  // relative() of the directory, once asked for
+  bool _is_own_prefix;
   mode _mode = mode::unknown;
   bool _examined = false;
+  int _examine_error = 0;
 };
 
 // The listing of one directory, as iter_directory specifies it.
 // `canonical_directory` may be given when the caller knows the resolved
-// directory already; empty means unknown.
+// directory already; empty means unknown. `is_own_prefix` as for
+// relative_namer.
 class directory_listing {
  public:
-  directory_listing(const fs::path& dirname, bool dironly, const fs::path& canonical_directory = {})
+  directory_listing(const fs::path& dirname, bool dironly, const fs::path& canonical_directory = {},
+                    bool is_own_prefix = false)
       : _current(dirname.empty() ? fs::current_path() : dirname),
         _absolute(dirname.has_root_directory()),
         _dironly(dironly) {
     if (!_absolute) {
-      _namer.emplace(_current, canonical_directory);
+      _namer.emplace(_current, canonical_directory, is_own_prefix);
     }
     // A directory read earlier in this expansion is known to exist.
     if (active_listing_cache != nullptr) {
@@ -608,7 +637,14 @@ class directory_listing {
         (void)fs::exists(_current);
       }
     }
+    if (_namer) {
+      _namer->set_examine_error(_raw->examine_error);
+    }
   }
+
+  // Whether the entries named so far that are not links were named as the
+  // directory's resolved path relative to the current one plus their name.
+  bool names_by_prefix() const { return _namer && _namer->names_by_prefix(); }
 
   directory_listing(const directory_listing&) = delete;
   directory_listing& operator=(const directory_listing&) = delete;
@@ -696,25 +732,30 @@ class tree_walker {
       resolved.clear();
     }
     path_list out;
-    walk(dirname, resolved, out);
+    walk(dirname, resolved, false, out);
     return out;
   }
 
  private:
-  void walk(const fs::path& dirname, const fs::path& resolved, path_list& out) {
+  // Each directory's resolved path, and in a relative walk its path relative
+  // to the current directory, follow from its parent's unless it is a link,
+  // so the walk costs no more per directory at depth than near the top.
+  void walk(const fs::path& dirname, const fs::path& resolved, bool is_own_prefix, path_list& out) {
     if (active_listing_cache != nullptr && !dirname.empty()) {
       active_listing_cache->remember(dirname, resolved);
     }
-    directory_listing listing(dirname, _dironly, resolved);
+    directory_listing listing(dirname, _dironly, resolved, is_own_prefix);
     if (!resolved.empty()) {
       _inside.push_back(resolved.native());
     }
-    for (const auto& listed : listing.entries()) {
+    const std::vector<listed_entry> entries = listing.entries();
+    const bool by_prefix = listing.names_by_prefix();
+    for (const auto& listed : entries) {
       if (listing.hidden(listed)) {
         continue;
       }
       out.push_back(listing.path(listed));
-      descend(listed, out.back(), resolved, out);
+      descend(listed, out.back(), resolved, by_prefix && !listed.link && !listed.resolved, out);
     }
     if (!resolved.empty()) {
       _inside.pop_back();
@@ -724,7 +765,7 @@ class tree_walker {
   // Walks below one listed entry. Anything but a directory would list
   // nothing, so it is not opened; a status that cannot be read is left to the
   // listing, which reports it.
-  void descend(const listed_entry& listed, fs::path path, const fs::path& parent, path_list& out) {
+  void descend(const listed_entry& listed, fs::path path, const fs::path& parent, bool is_own_prefix, path_list& out) {
     std::error_code ec;
     const bool directory = listed.directory ? *listed.directory : fs::is_directory(path, ec);
     if (!directory && !ec) {
@@ -746,7 +787,7 @@ class tree_walker {
         }
       }
     }
-    walk(path, resolved, out);
+    walk(path, resolved, is_own_prefix && !resolved.empty(), out);
   }
 
   bool _dironly;
