@@ -2,9 +2,14 @@
 //
 //   bench_glob_tree make DIR DIRS FILES   builds a tree of about DIRS
 //                                        directories holding FILES files
+//   bench_glob_tree chain DIR DEPTH       builds DIR/d/d/... DEPTH levels deep
 //   bench_glob_tree rglob PATTERN         expands PATTERN with glob::rglob and
 //                                        prints the number of paths and the time
 //   bench_glob_tree glob PATTERN          the same with glob::glob
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -46,6 +51,24 @@ int make_tree(const fs::path& root, long dirs, long files) {
   return 0;
 }
 
+// One directory inside the other, made level by level through descriptors, so
+// that no path longer than the system allows is ever passed.
+int make_chain(const fs::path& root, long depth) {
+  fs::create_directories(root);
+  int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY);
+  for (long level = 0; level < depth && fd >= 0; ++level) {
+    const int next = ::mkdirat(fd, "d", 0755) == 0 ? ::openat(fd, "d", O_RDONLY | O_DIRECTORY) : -1;
+    ::close(fd);
+    fd = next;
+  }
+  if (fd < 0) {
+    std::cerr << "chain: cannot build " << root << std::endl;
+    return 1;
+  }
+  ::close(fd);
+  return 0;
+}
+
 int expand(bool recursive, const std::string& pattern) {
   const auto start = std::chrono::steady_clock::now();
   const auto found = recursive ? glob::rglob(pattern) : glob::glob(pattern);
@@ -62,9 +85,13 @@ int main(int argc, char** argv) {
   if (mode == "make" && argc == 5) {
     return make_tree(argv[2], std::atol(argv[3]), std::atol(argv[4]));
   }
+  if (mode == "chain" && argc == 4) {
+    return make_chain(argv[2], std::atol(argv[3]));
+  }
   if ((mode == "rglob" || mode == "glob") && argc == 3) {
     return expand(mode == "rglob", argv[2]);
   }
-  std::cerr << "usage: bench_glob_tree make DIR DIRS FILES | rglob PATTERN | glob PATTERN" << std::endl;
+  std::cerr << "usage: bench_glob_tree make DIR DIRS FILES | chain DIR DEPTH | rglob PATTERN | glob PATTERN"
+            << std::endl;
   return 2;
 }

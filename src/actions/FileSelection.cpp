@@ -62,10 +62,29 @@ bool opensCycle(const std::vector<Expansion>& expansions, int origin, const fs::
   return false;
 }
 
+// The pattern naming every entry of `directory`. Its own `*`, `?` and `[`
+// become one-member sets, so that a directory such as app[1] stands for
+// itself rather than for app1.
 std::string entriesPattern(const fs::path& directory) {
-  std::string pattern = directory.string();
+  std::string pattern;
+  for (char c : directory.native()) {
+    if (c == '*' || c == '?' || c == '[') {
+      pattern += '[';
+      pattern += c;
+      pattern += ']';
+    } else {
+      pattern += c;
+    }
+  }
   if (pattern.empty() || pattern.back() != '/') pattern += '/';
   return pattern + "*";
+}
+
+// The set [[] also admits a backslash (a leading `[` in a set is taken with
+// one), so the pattern may reach a sibling such as app\1]; only entries of
+// the directory itself are kept.
+bool isEntryOf(const fs::path& entry, const fs::path& directory) {
+  return entry.parent_path().native() == directory.native();
 }
 
 // Expansion passes: replaces each candidate that holds an exclusion by its
@@ -121,6 +140,7 @@ void openUpHolders(std::vector<Candidate>& candidates, const std::vector<fs::pat
     for (int index : opened) {
       for (fs::path& entry : glob::rglob(entriesPattern(expansions[index].directory))) {
         const Expansion& expansion = expansions[index];
+        if (!isEntryOf(entry, expansion.directory)) continue;
         candidates.push_back({std::move(entry), expansion.suffix, expansion.throughLink, index});
       }
     }

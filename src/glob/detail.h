@@ -24,8 +24,6 @@ bool has_magic(const std::string& s);
 bool is_recursive(const std::string& pattern);
 std::string translate(const std::string& pattern);
 bool match_name(const std::string& name, const std::string& pattern);
-// The test the walk applies to names: the same result as match_name.
-bool matches(const std::string& name, const std::string& pattern);
 void string_replace(std::string& str, const std::string& from, const std::string& to);
 bool is_hidden(const std::string& s);
 std::filesystem::path expand_tilde(std::filesystem::path path);

@@ -3,6 +3,7 @@
 #include "glob/glob.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -31,10 +32,7 @@ using path_list = std::vector<fs::path>;
 // ---------------------------------------------------------------------------
 // Pattern text
 
-bool has_magic(const std::string& s) {
-  static const std::regex magic_check("([*?[])");
-  return std::regex_search(s, magic_check);
-}
+bool has_magic(const std::string& s) { return s.find_first_of("*?[") != std::string::npos; }
 
 bool is_recursive(const std::string& pattern) { return pattern == "**"; }
 
@@ -169,33 +167,54 @@ std::regex compile(const std::string& translated) {
 #endif
 }
 
-bool match_name(const std::string& name, const std::string& pattern) {
-  const std::regex regex = compile(translate(pattern));
-  return std::regex_match(name, regex);
-}
+// The longest file name the system allows (NAME_MAX on Linux and macOS).
+constexpr std::size_t longest_name = 255;
 
-// Whether translate() turns some `[` of the pattern into a set.
-bool has_set(const std::string& pattern) {
+// What matching needs to know of a pattern component, read the way
+// translate() reads it.
+struct component_shape {
+  std::string pattern;        // runs of `*` outside sets made one `*`: the same names match
+  bool has_set = false;       // some `[` opens a set
+  std::size_t min_bytes = 0;  // the shortest name it can match, apart from a lone line break
+};
+
+component_shape shape_of(const std::string& pattern) {
+  component_shape shape;
+  shape.pattern.reserve(pattern.size());
   const std::size_t n = pattern.size();
-  for (std::size_t i = 0; i < n; ++i) {
-    if (pattern[i] != '[') {
+  std::size_t i = 0;
+  while (i < n) {
+    const char c = pattern[i];
+    if (c == '*') {
+      // A set ends in `]`, so a `*` last in the text is a wildcard.
+      if (shape.pattern.empty() || shape.pattern.back() != '*') {
+        shape.pattern += c;
+      }
+      ++i;
       continue;
     }
-    std::size_t j = i + 1;
-    if (j < n && pattern[j] == '!') {
-      ++j;
+    ++shape.min_bytes;
+    std::size_t end = i + 1;
+    if (c == '[') {
+      std::size_t j = i + 1;
+      if (j < n && pattern[j] == '!') {
+        ++j;
+      }
+      if (j < n && pattern[j] == ']') {
+        ++j;
+      }
+      while (j < n && pattern[j] != ']') {
+        ++j;
+      }
+      if (j < n) {
+        shape.has_set = true;
+        end = j + 1;
+      }
     }
-    if (j < n && pattern[j] == ']') {
-      ++j;
-    }
-    while (j < n && pattern[j] != ']') {
-      ++j;
-    }
-    if (j < n) {
-      return true;
-    }
+    shape.pattern.append(pattern, i, end - i);
+    i = end;
   }
-  return false;
+  return shape;
 }
 
 // Matches a name against a pattern of literal bytes, `*` and `?` only, for a
@@ -230,30 +249,40 @@ bool wildcard_match(const std::string& name, const std::string& pattern) {
   return p == pattern.size();
 }
 
-// One pattern component, compiled on the first name it is tested against and
+// One pattern component, compiled when a name first needs the expression and
 // reused for every later name of the same expansion. Compiling lazily keeps
 // the moment of a std::regex_error where it belongs: at the first test.
 // Patterns without sets, tested against names without line breaks, are
 // matched directly, with the result the expression would give.
+//
+// The expression compiler recurses once per term, so a long component could
+// exhaust the stack. A component that needs more bytes than any name can
+// hold matches only what every pattern matches, a lone line break, and is
+// never compiled; otherwise its runs of stars are collapsed, which leaves at
+// most a few hundred terms.
 class name_matcher {
  public:
-  explicit name_matcher(std::string pattern) : _pattern(std::move(pattern)), _simple(!has_set(_pattern)) {}
+  explicit name_matcher(const std::string& pattern) : _shape(shape_of(pattern)) {}
 
   bool matches(const std::string& name) {
-    if (!_regex) {
-      _regex.emplace(compile(translate(_pattern)));
+    if (_shape.min_bytes > longest_name) {
+      return name == "\r" || name == "\n";
     }
-    if (_simple && name.find_first_of("\r\n") == std::string::npos) {
-      return wildcard_match(name, _pattern);
+    if (!_shape.has_set && name.find_first_of("\r\n") == std::string::npos) {
+      return wildcard_match(name, _shape.pattern);
+    }
+    if (!_regex) {
+      _regex.emplace(compile(translate(_shape.pattern)));
     }
     return std::regex_match(name, *_regex);
   }
 
  private:
-  std::string _pattern;
-  bool _simple;
+  component_shape _shape;
   std::optional<std::regex> _regex;
 };
+
+bool match_name(const std::string& name, const std::string& pattern) { return name_matcher(pattern).matches(name); }
 
 // ---------------------------------------------------------------------------
 // File system
@@ -277,6 +306,7 @@ struct listed_entry {
   std::optional<fs::path> resolved;  // the whole listed path, if not made from the name
   bool link = false;                 // the entry is a symbolic link
   std::optional<bool> directory;     // whether it is a directory (following links), if known
+  std::optional<bool> hidden;        // decided apart from the listed path's text (links)
 };
 
 // What reading a directory gives before any rule is applied: each entry's
@@ -291,6 +321,7 @@ struct raw_listing {
   std::vector<raw_entry> entries;  // in the order the operating system gives them
   bool opened = true;              // false: the directory could not be opened
   bool complete = true;            // false: an error ended the read early
+  int examine_error = 0;           // errno of reading the first entry's status, 0 if none
 };
 
 // Reads one directory, as std::filesystem::directory_iterator with
@@ -320,6 +351,12 @@ raw_listing read_directory(const fs::path& directory) {
     }
     raw_entry read;
     read.name = name;
+    struct stat status {};
+    // Whether entries can be examined at all (the directory may be readable
+    // but not searchable) shows in the first one.
+    if (raw.entries.empty() && ::fstatat(::dirfd(dir.get()), name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
+      raw.examine_error = errno;
+    }
     switch (found->d_type) {
       case DT_LNK:
         read.link = true;
@@ -329,8 +366,7 @@ raw_listing read_directory(const fs::path& directory) {
         break;
       case DT_UNKNOWN: {
         // The file system does not say: ask, without following a link.
-        struct stat status {};
-        if (::lstat((directory / read.name).c_str(), &status) != 0 || S_ISLNK(status.st_mode)) {
+        if (::fstatat(::dirfd(dir.get()), name, &status, AT_SYMLINK_NOFOLLOW) != 0 || S_ISLNK(status.st_mode)) {
           read.link = true;
         } else {
           read.directory = S_ISDIR(status.st_mode);
@@ -437,15 +473,28 @@ std::shared_ptr<const raw_listing> read_listing(const fs::path& directory) {
 // directory, as std::filesystem::relative(entry) does, without resolving every
 // entry from scratch. The directory and the current directory are resolved
 // once; an entry that is not a symbolic link then resolves to the directory
-// plus its own name. Symbolic links, very long paths and listings where the
-// shortcut would not hold still go through relative(). The first entry's
-// status is read as relative() would read it, so that a directory whose
-// entries cannot be examined ends its listing just as it would otherwise.
+// plus its own name. Very long paths and listings where the shortcut would
+// not hold still go through relative(). The first entry's status is read as
+// relative() would read it, so that a directory whose entries cannot be
+// examined ends its listing just as it would otherwise.
+//
+// A symbolic link keeps its own name in the directory: named after what it
+// resolves to, `sub/*` over `sub/lg -> ../deep/g` would give `sub/g`, another
+// file or none. What it resolves to still decides whether it is hidden, and
+// a link that cannot be resolved still ends the listing.
 class relative_namer {
  public:
-  // `directory` must outlive the namer.
-  relative_namer(const fs::path& directory, const fs::path& canonical_directory)
-      : _directory(directory), _resolved(canonical_directory) {}
+  // `directory` must outlive the namer. `is_own_prefix` says that the
+  // directory's path is already its resolved path relative to the current
+  // directory (an entry of a listing named by prefix, not a link).
+  relative_namer(const fs::path& directory, const fs::path& canonical_directory, bool is_own_prefix)
+      : _directory(directory), _resolved(canonical_directory), _is_own_prefix(is_own_prefix) {}
+
+  // What the read of the directory met when it examined an entry.
+  void set_examine_error(int error) { _examine_error = error; }
+
+  // Whether entries that are not links are named by the prefix.
+  bool names_by_prefix() const { return _mode == mode::below; }
 
   // Fills in `listed`, an entry of the directory whose `name` holds its own
   // name.
@@ -453,12 +502,23 @@ class relative_namer {
     if (_mode == mode::unknown) {
       choose_mode();
     }
-    if (listed.link || _mode == mode::exact || too_long(listed.name)) {
+    if (listed.link) {
+      listed.hidden = is_hidden(fs::relative(_directory / listed.name).native());
+      if (_mode == mode::exact) {
+        listed.resolved = own_path(listed.name);
+      }
+      return;
+    }
+    if (_mode == mode::exact || too_long(listed.name)) {
       keep(fs::relative(_directory / listed.name), listed);
       return;
     }
     if (!_examined) {
-      (void)fs::status(_directory / listed.name);
+      // As reading its status would fail; a missing entry is no error.
+      if (_examine_error != 0 && _examine_error != ENOENT && _examine_error != ENOTDIR) {
+        throw fs::filesystem_error("status", _directory / listed.name,
+                                   std::error_code(_examine_error, std::generic_category()));
+      }
       _examined = true;
     }
   }
@@ -470,6 +530,15 @@ class relative_namer {
 
  private:
   enum class mode { unknown, exact, below };
+
+  // The path of the entry `name` itself, its link not followed, relative to
+  // the current directory, where the prefix cannot serve.
+  fs::path own_path(const std::string& name) {
+    if (!_directory_relative) {
+      _directory_relative = fs::relative(_directory);
+    }
+    return *_directory_relative == "." ? fs::path(name) : *_directory_relative / name;
+  }
 
   static void keep(fs::path path, listed_entry& listed) {
     listed.name = path.filename().native();
@@ -483,6 +552,12 @@ class relative_namer {
   }
 
   void choose_mode() {
+    if (_is_own_prefix && !_resolved.empty()) {
+      // Deriving it again would cost time in proportion to the depth.
+      _prefix = _directory;
+      _mode = mode::below;
+      return;
+    }
     _mode = mode::exact;
     std::error_code ec;
     if (_resolved.empty() && active_listing_cache != nullptr) {
@@ -529,21 +604,26 @@ class relative_namer {
   const fs::path& _directory;
   fs::path _resolved;
   fs::path _prefix;
+  std::optional<fs::path> _directory_relative;  // relative() of the directory, once asked for
+  bool _is_own_prefix;
   mode _mode = mode::unknown;
   bool _examined = false;
+  int _examine_error = 0;
 };
 
 // The listing of one directory, as iter_directory specifies it.
 // `canonical_directory` may be given when the caller knows the resolved
-// directory already; empty means unknown.
+// directory already; empty means unknown. `is_own_prefix` as for
+// relative_namer.
 class directory_listing {
  public:
-  directory_listing(const fs::path& dirname, bool dironly, const fs::path& canonical_directory = {})
+  directory_listing(const fs::path& dirname, bool dironly, const fs::path& canonical_directory = {},
+                    bool is_own_prefix = false)
       : _current(dirname.empty() ? fs::current_path() : dirname),
         _absolute(dirname.has_root_directory()),
         _dironly(dironly) {
     if (!_absolute) {
-      _namer.emplace(_current, canonical_directory);
+      _namer.emplace(_current, canonical_directory, is_own_prefix);
     }
     // A directory read earlier in this expansion is known to exist.
     if (active_listing_cache != nullptr) {
@@ -557,7 +637,14 @@ class directory_listing {
         (void)fs::exists(_current);
       }
     }
+    if (_namer) {
+      _namer->set_examine_error(_raw->examine_error);
+    }
   }
+
+  // Whether the entries named so far that are not links were named as the
+  // directory's resolved path relative to the current one plus their name.
+  bool names_by_prefix() const { return _namer && _namer->names_by_prefix(); }
 
   directory_listing(const directory_listing&) = delete;
   directory_listing& operator=(const directory_listing&) = delete;
@@ -607,6 +694,9 @@ class directory_listing {
 
   // Whether the text of that path begins with a dot.
   bool hidden(const listed_entry& listed) const {
+    if (listed.hidden) {
+      return *listed.hidden;
+    }
     if (listed.resolved) {
       return is_hidden(listed.resolved->native());
     }
@@ -642,25 +732,30 @@ class tree_walker {
       resolved.clear();
     }
     path_list out;
-    walk(dirname, resolved, out);
+    walk(dirname, resolved, false, out);
     return out;
   }
 
  private:
-  void walk(const fs::path& dirname, const fs::path& resolved, path_list& out) {
+  // Each directory's resolved path, and in a relative walk its path relative
+  // to the current directory, follow from its parent's unless it is a link,
+  // so the walk costs no more per directory at depth than near the top.
+  void walk(const fs::path& dirname, const fs::path& resolved, bool is_own_prefix, path_list& out) {
     if (active_listing_cache != nullptr && !dirname.empty()) {
       active_listing_cache->remember(dirname, resolved);
     }
-    directory_listing listing(dirname, _dironly, resolved);
+    directory_listing listing(dirname, _dironly, resolved, is_own_prefix);
     if (!resolved.empty()) {
       _inside.push_back(resolved.native());
     }
-    for (const auto& listed : listing.entries()) {
+    const std::vector<listed_entry> entries = listing.entries();
+    const bool by_prefix = listing.names_by_prefix();
+    for (const auto& listed : entries) {
       if (listing.hidden(listed)) {
         continue;
       }
       out.push_back(listing.path(listed));
-      descend(listed, out.back(), resolved, out);
+      descend(listed, out.back(), resolved, by_prefix && !listed.link && !listed.resolved, out);
     }
     if (!resolved.empty()) {
       _inside.pop_back();
@@ -670,7 +765,7 @@ class tree_walker {
   // Walks below one listed entry. Anything but a directory would list
   // nothing, so it is not opened; a status that cannot be read is left to the
   // listing, which reports it.
-  void descend(const listed_entry& listed, fs::path path, const fs::path& parent, path_list& out) {
+  void descend(const listed_entry& listed, fs::path path, const fs::path& parent, bool is_own_prefix, path_list& out) {
     std::error_code ec;
     const bool directory = listed.directory ? *listed.directory : fs::is_directory(path, ec);
     if (!directory && !ec) {
@@ -692,7 +787,7 @@ class tree_walker {
         }
       }
     }
-    walk(path, resolved, out);
+    walk(path, resolved, is_own_prefix && !resolved.empty(), out);
   }
 
   bool _dironly;
@@ -861,9 +956,6 @@ bool has_magic(const std::string& s) { return ::glob::has_magic(s); }
 bool is_recursive(const std::string& pattern) { return ::glob::is_recursive(pattern); }
 std::string translate(const std::string& pattern) { return ::glob::translate(pattern); }
 bool match_name(const std::string& name, const std::string& pattern) { return ::glob::match_name(name, pattern); }
-bool matches(const std::string& name, const std::string& pattern) {
-  return ::glob::name_matcher(pattern).matches(name);
-}
 void string_replace(std::string& str, const std::string& from, const std::string& to) {
   ::glob::string_replace(str, from, to);
 }

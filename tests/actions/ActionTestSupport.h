@@ -8,6 +8,7 @@
 #include <rapidjson/document.h>
 
 #include <filesystem>
+#include <iomanip>
 #include <iostream>
 #include <sstream>
 #include <stdexcept>
@@ -69,8 +70,12 @@ inline std::string jsonList(const std::vector<fs::path>& paths) {
   return list + "]";
 }
 
-// A path between double quotes, for paths that need no escaping.
-inline std::string q(const fs::path& path) { return "\"" + path.string() + "\""; }
+// A path as the log lines quote it (std::quoted).
+inline std::string q(const fs::path& path) {
+  std::ostringstream quoted;
+  quoted << std::quoted(path.string());
+  return quoted.str();
+}
 
 using Pairs = std::vector<std::pair<fs::path, fs::path>>;
 

@@ -114,3 +114,46 @@ TEST(CopyAction, UnresolvableEntryOrUnboundAliasEndsTheRun) {
   EXPECT_EQ(run.status, 2);
   EXPECT_FALSE(fs::exists(dir / "out"));
 }
+
+// Directories opened up around an exclusion are recreated level by level
+// below the destination, also when a name holds pattern characters; the
+// entries of a sibling that differs only by a backslash stay with it. The
+// remove of the same selection leaves the excluded file alone.
+TEST(CopyAction, OpenedUpDirectoriesKeepTheirLevelsAndTheirOwnNames) {
+  TempDir dir;
+  const fs::path top = dir / "top", app = top / "app[1]*?";
+  const fs::path skip = dir.write("top/app[1]*?/skip", "s");
+  dir.write("top/app[1]*?/sub/x", "x");
+  dir.write("top/app[1]*?/keep", "k");
+  dir.write("top/app\\1]*?/other", "o");
+  const fs::path out = dir / "out";
+  Pairs included;
+  for (const std::string& name : listing(top)) {
+    if (name != app.filename()) included.emplace_back(top / name, "top");
+  }
+  for (const std::string& name : listing(app)) included.emplace_back(app / name, "top/app[1]*?");
+  Pairs result;
+  std::string copies, removals;
+  for (const auto& [file, suffix] : included) {
+    if (file == skip) continue;
+    result.emplace_back(file, suffix);
+    copies += copyLine(file, out / suffix / file.filename());
+    removals += "Remove file or directory " + q(file) + "\n";
+  }
+  // The exclusion names the file through a pattern, its own name being one.
+  const std::string exclude = json(top / "app[[]1][*][?]/skip");
+  RunResult run =
+      runActions(dir, copyAction(json(top), exclude, out) + ", " +
+                          "{\"type\": \"remove\", \"description\": \"Clean up\", \"include\": " + json(top) +
+                          ", \"exclude\": " + exclude + "}");
+  const std::string log = selectionLog(included, {skip}, result);
+  EXPECT_EQ(run.out, kStart + log + copies + announce("Clean up") + log + removals);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(readFile(out / "top/app[1]*?/keep") + readFile(out / "top/app[1]*?/sub/x"), "kx");
+  EXPECT_EQ(readFile(out / "top/app\\1]*?/other"), "o");
+  EXPECT_FALSE(fs::exists(out / "top/app[1]*?/skip"));
+  EXPECT_FALSE(fs::exists(out / "top/app[1]*?/other"));
+  EXPECT_EQ(listing(out), std::vector<std::string>{"top"});
+  EXPECT_EQ(listing(top), std::vector<std::string>{"app[1]*?"});
+  EXPECT_EQ(listing(app), std::vector<std::string>{"skip"});
+}

@@ -112,3 +112,59 @@ TEST(RenameAction, FailureEndsRunAndLaterActionsAreNotPerformed) {
   EXPECT_EQ(run.status, 2);
   EXPECT_TRUE(fs::exists(dir / "a.txt"));
 }
+
+// Components longer than any name match nothing and compile nothing (the
+// expression compiler would exhaust the stack); runs of stars count once.
+TEST(RemoveAction, OverlongPatternComponentsEndNormally) {
+  TempDir dir;
+  const fs::path x = dir.write("d/x", "x");
+  dir.write("d/y", "y");
+  RunResult run =
+      runActions(dir, removeAction("[\"d/" + std::string(100000, '?') + "\", \"" + std::string(1000000, 'a') +
+                                       "*\", \"d/" + std::string(100000, '*') + "x\"]",
+                                   "[]"));
+  EXPECT_EQ(run.out, kStart + selectionLog({{x, ""}}) + removeLine(x));
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(listing(dir / "d"), std::vector<std::string>{"y"});
+}
+
+// A link found by a relative pattern is named by its own name: named after
+// its target it was sub/g, an unrelated file, or a path that does not exist.
+TEST(RemoveAction, RelativePatternsNameLinksByTheirOwnNames) {
+  TempDir dir;
+  const fs::path g = dir.write("deep/g", "target"), a = dir.write("deep/a", "target");
+  const fs::path unrelated = dir.write("sub/g", "unrelated");
+  fs::create_symlink("../deep/g", dir / "sub/lg");
+  fs::create_symlink("../deep/a", dir / "sub/la");
+  Pairs included, result;
+  std::string removals;
+  for (const std::string& name : listing(dir / "sub")) {
+    const fs::path canonical = name == "lg" ? g : name == "la" ? a : unrelated;
+    included.emplace_back(canonical, "");
+    if (name == "g") continue;
+    result.emplace_back(canonical, "");
+    removals += removeLine(dir / "sub" / name);
+  }
+  RunResult run = runActions(dir, removeAction("\"sub/*\"", "\"sub/g\""));
+  EXPECT_EQ(run.out, kStart + selectionLog(included, {unrelated}, result) + removals);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(listing(dir / "sub"), std::vector<std::string>{"g"});
+  EXPECT_EQ(readFile(g) + readFile(a), "targettarget");
+}
+
+// "**" spans directories in both lists only when "recursive" is true.
+TEST(RemoveAction, RecursiveDecidesWhatDoubleStarsReach) {
+  TempDir dir;
+  const fs::path b1 = dir.write("t/x/b", "1"), b2 = dir.write("t/x/y/b", "2"), b3 = dir.write("t/x/y/z/b", "3");
+  auto remove = [](const std::string& recursive) {
+    return "{\"type\": \"remove\", \"description\": \"Clean up\", \"include\": \"t/**/b\", \"exclude\": "
+           "\"t/**/z/b\", \"recursive\": " +
+           recursive + "}";
+  };
+  RunResult run = runActions(dir, remove("false") + ", " + remove("true"));
+  EXPECT_EQ(run.out, kStart + selectionLog({{b1, ""}}) + removeLine(b1) + announce("Clean up") +
+                         selectionLog({{b2, ""}, {b3, ""}}, {b3}, {{b2, ""}}) + removeLine(b2));
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(readFile(b3), "3");
+  EXPECT_FALSE(fs::exists(b2));
+}
