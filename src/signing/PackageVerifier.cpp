@@ -12,7 +12,7 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "platform/UniqueFd.h"
+#include "platform/FileDescriptor.h"
 #include "signing/SmallFile.h"
 
 namespace signing {
@@ -51,7 +51,7 @@ VerifiedPackage verifyPackage(const std::string& packagePath, const std::string&
 
   // Not blocking: opening a pipe would otherwise wait for a writer. Reads of
   // a regular file are not affected.
-  platform::UniqueFd package(::open(packagePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  platform::FileDescriptor package(::open(packagePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (package.get() < 0) {
     throw std::filesystem::filesystem_error("cannot open package", packagePath,
                                             std::error_code(errno, std::generic_category()));

@@ -6,14 +6,14 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/UniqueFd.h"
+#include "platform/FileDescriptor.h"
 #include "signing/Minisign.h"
 
 namespace signing {
 
 std::string readSmallFile(const std::string& path, std::size_t limit, const std::string& name) {
   const std::string unreadable = name + " cannot be read: ";
-  platform::UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  platform::FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (file.get() < 0) throw SignatureError(unreadable + std::strerror(errno));
   std::string text(limit + 1, '\0');
   std::size_t size = 0;

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/SealedCopy.h"
-#include "platform/UniqueFd.h"
+#include "platform/FileDescriptor.h"
 #include "support/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -25,7 +25,7 @@ TEST(SealedCopy, KeepsTheCopiedBytesInBothBackings) {
     std::string original(300000, 'a');
     original += "end";
     fs::path source = dir.write("package.zip", original);
-    platform::UniqueFd fd(::open(source.c_str(), O_RDONLY));
+    platform::FileDescriptor fd(::open(source.c_str(), O_RDONLY));
     ::lseek(fd.get(), 1000, SEEK_SET);  // copied from the start all the same
     std::string copyPath;
     {
@@ -44,9 +44,9 @@ TEST(SealedCopy, KeepsTheCopiedBytesInBothBackings) {
       copyPath = copy.path();
       if (backing == SealedCopy::Backing::Memory) {
         // Sealed: not even a descriptor opened for writing changes it.
-        platform::UniqueFd writer(::open(copy.path().c_str(), O_WRONLY));
-        EXPECT_TRUE(!writer.valid() || ::pwrite(writer.get(), "x", 1, 0) < 0);
-        EXPECT_TRUE(!writer.valid() || ::ftruncate(writer.get(), 0) < 0);
+        platform::FileDescriptor writer(::open(copy.path().c_str(), O_WRONLY));
+        EXPECT_TRUE(!writer || ::pwrite(writer.get(), "x", 1, 0) < 0);
+        EXPECT_TRUE(!writer || ::ftruncate(writer.get(), 0) < 0);
         EXPECT_EQ(original, readFile(copy.path()));
       }
     }
@@ -58,7 +58,7 @@ TEST(SealedCopy, KeepsTheCopiedBytesInBothBackings) {
 
 TEST(SealedCopy, EmptyFile) {
   TempDir dir;
-  platform::UniqueFd fd(::open(dir.write("empty", "").c_str(), O_RDONLY));
+  platform::FileDescriptor fd(::open(dir.write("empty", "").c_str(), O_RDONLY));
   SealedCopy copy(fd.get());
   EXPECT_EQ(0u, copy.size());
   EXPECT_NE(nullptr, copy.map()->data());
