@@ -28,4 +28,6 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Library dependencies (zlib, libbz2, liblzma, ISA-L, libsodium, the C++ runtime) are read off
 # the executable by dpkg-shlibdeps.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The package ships the program without its debug information.
+set(CPACK_STRIP_FILES ON)
 include(CPack)

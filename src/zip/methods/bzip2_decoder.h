@@ -83,7 +83,6 @@ class basic_bzip2_decoder : public basic_decoder_base<ELEM_TYPE_, TRAITS_TYPE_> 
     }
   }
 
-  int get_error_code() const { return _lastError; }
 
  private:
   bz_stream _bzstream{};

@@ -79,7 +79,6 @@ class basic_zlib_deflate_decoder : public basic_decoder_base<ELEM_TYPE_, TRAITS_
     }
   }
 
-  int get_error_code() const { return _lastError; }
 
  private:
   z_stream _zstream{};

@@ -42,7 +42,6 @@ class zip_crypto_streambuf : public std::basic_streambuf<ELEM_TYPE_, TRAITS_TYPE
   zip_crypto_streambuf& operator=(const zip_crypto_streambuf&) = delete;
 
   void set_final_byte(int finalByte) { _finalByte = finalByte; }
-  int get_final_byte() const { return _finalByte; }
 
   bool read_encryption_header() {
     _inputStream->read(reinterpret_cast<ELEM_TYPE_*>(_encryptionHeader), EncryptionHeaderSize);
