@@ -82,7 +82,7 @@ void checkMetadata(ZipArchive& archive, ZipArchiveEntry& entry) {
   FUZZ_CHECK(found != nullptr);
   FUZZ_CHECK(found->GetFullName() == fullName);
 
-  FUZZ_CHECK(entry.CanExtract() == (entry.GetVersionToExtract() <= 63));
+  FUZZ_CHECK(entry.CanExtract() == ((entry.GetVersionToExtract() & 0xFF) <= 63));
   FUZZ_CHECK(entry.IsPasswordProtected() == ((entry.GetGeneralPurposeBitFlag() & 0x0001) != 0));
   FUZZ_CHECK(entry.IsUsingDataDescriptor() == ((entry.GetGeneralPurposeBitFlag() & 0x0008) != 0));
   (void)entry.GetAttributes();
