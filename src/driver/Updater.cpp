@@ -5,6 +5,7 @@
 #include <exception>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <system_error>
 
 #include "driver/ActionParser.h"
@@ -12,7 +13,9 @@
 #include "driver/CommandLine.h"
 #include "driver/ManifestDocument.h"
 #include "driver/ManifestReader.h"
+#include "platform/ChangeGuard.h"
 #include "platform/Interrupt.h"
+#include "transaction/Transaction.h"
 
 #ifndef UPDATER_VERSION
 #define UPDATER_VERSION "unknown"
@@ -24,6 +27,7 @@ const char* const kPackageAlias = "@update.zip";
 constexpr int kStatusSuccess = 0;
 constexpr int kStatusBadCommandLine = 1;
 constexpr int kStatusFailed = 2;
+constexpr int kStatusRollbackIncomplete = 3;
 constexpr int kStatusBadManifest = 255;
 
 // "--help" and "--version" are answered only when they are the sole argument
@@ -46,6 +50,26 @@ bool answersInformationRequest(int argc, char** argv) {
   return true;
 }
 
+// "--recover" follows the same rule as "--help".
+bool asksForRecoveryOnly(int argc, char** argv) {
+  std::error_code ignored;
+  return argc == 2 && std::strcmp(argv[1], "--recover") == 0 && !std::filesystem::exists(argv[1], ignored);
+}
+
+// An opt-in member of the manifest root; old updaters ignore it.
+bool wantsTransaction(const rapidjson::Value& root) {
+  auto found = root.FindMember("transaction");
+  return found != root.MemberEnd() && found->value.IsBool() && found->value.GetBool();
+}
+
+// Rolls back what an updater killed in this working directory left
+// half-done; false when that could not be completed.
+bool recoverInterruptedTransaction() {
+  transaction::Failures failures;
+  if (!transaction::recoverInterrupted(std::filesystem::current_path(), failures)) return true;
+  return transaction::reportRollback(failures, transaction::transactionDirectory(std::filesystem::current_path()));
+}
+
 void printHeader(const RunSettings& settings) {
   std::cout << "Begin updater: " << std::endl;
   std::cout << "\tzip file         : " << settings.zipFilePath << std::endl;
@@ -53,7 +77,7 @@ void printHeader(const RunSettings& settings) {
   std::cout << std::endl;
 }
 
-int run(int argc, char** argv) {
+int run(int argc, char** argv, std::optional<transaction::Transaction>& transaction) {
   RunSettings settings;
   if (parseArgs(argc, argv, settings) != 0) return kStatusBadCommandLine;
   if (settings.zipFilePath == nullptr) {
@@ -93,6 +117,11 @@ int run(int argc, char** argv) {
   }
 
   ActionList actions = ActionParser::getActionList(document, settings.actionSet);
+  std::optional<platform::ActiveChangeGuard> guard;
+  if (wantsTransaction(document)) {
+    transaction.emplace(std::filesystem::current_path());
+    guard.emplace(*transaction);
+  }
   for (const auto& action : actions) {
     if (!action->isValid()) continue;
     platform::throwIfInterrupted();
@@ -100,6 +129,7 @@ int run(int argc, char** argv) {
     std::cout << "Perform action: " << action->getDescription() << std::endl;
     action->perform();
   }
+  if (transaction) transaction->commit();
   return kStatusSuccess;
 }
 
@@ -107,14 +137,25 @@ int run(int argc, char** argv) {
 
 int runUpdater(int argc, char** argv) {
   if (answersInformationRequest(argc, argv)) return kStatusSuccess;
+  const bool recoveryOnly = asksForRecoveryOnly(argc, argv);
+  std::optional<transaction::Transaction> transaction;
   // Failures of the layers below arrive as exceptions; each ends the run at
   // the step that raised it, with one line saying why.
   try {
-    return run(argc, argv);
+    if (!recoverInterruptedTransaction()) return kStatusRollbackIncomplete;
+    if (recoveryOnly) return kStatusSuccess;
+    return run(argc, argv, transaction);
   } catch (const std::exception& error) {
     std::cout << "Update failed: " << error.what() << std::endl;
   } catch (...) {
     std::cout << "Update failed: unknown error" << std::endl;
+  }
+  // A transaction the failure interrupted is undone after its line.
+  if (transaction && !transaction->finished()) {
+    std::cout << "Roll back transaction" << std::endl;
+    if (!transaction::reportRollback(transaction->rollBack(), transaction->directory())) {
+      return kStatusRollbackIncomplete;
+    }
   }
   return kStatusFailed;
 }
