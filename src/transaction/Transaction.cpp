@@ -11,6 +11,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <system_error>
+#include <unordered_set>
 
 #include "platform/AtomicFile.h"
 #include "platform/SystemError.h"
@@ -246,10 +247,9 @@ void Transaction::removeAll(const fs::path& path) {
     }
     return;
   }
-  if (!firstChange(where)) {
-    fs::remove_all(where);
-    return;
-  }
+  // Even a path changed before is moved, not deleted: what lies there now
+  // may be the only copy of something a rename brought in.
+  firstChange(where);
   move(where, record(Change::Moved, where));
 }
 
@@ -267,6 +267,9 @@ void Transaction::beforeRename(const fs::path& from, const fs::path& to) {
     }
   }
   record(Change::Renamed, source, target);
+  // What arrives at the target is the source's content, which undoing the
+  // rename needs: later changes there must back it up again.
+  _changed.erase(_changed.lower_bound(target.native()), _changed.lower_bound(target.native() + '0'));
 }
 
 void Transaction::commit() {

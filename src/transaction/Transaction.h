@@ -18,8 +18,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <set>
 #include <string>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -68,7 +68,7 @@ class Transaction : public platform::ChangeGuard {
   platform::FileDescriptor _store;
   Journal _journal;
   std::vector<Record> _records;
-  std::unordered_set<std::string> _changed;
+  std::set<std::string> _changed;  // ordered, so that a subtree is one range
   bool _finished = false;
 };
 
