@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -40,7 +41,7 @@ std::map<std::string, std::string> snapshot(const fs::path& root) {
     std::string value = std::to_string(info.st_mode) + ":";
     if (S_ISREG(info.st_mode)) value += ts::readFile(it->path());
     if (S_ISLNK(info.st_mode)) value += fs::read_symlink(it->path()).string();
-    entries[fs::relative(it->path(), root).string()] = value;
+    entries[it->path().lexically_relative(root).string()] = value;
   }
   return entries;
 }
@@ -77,7 +78,12 @@ struct Case {
   long long fileSizeLimit = -1;
   int damaged = -1;  // index of an entry whose data is damaged
 
-  void plant(const fs::path& dir) const {
+  // With `elsewhere`, "app" is a link to that directory, made first.
+  void plant(const fs::path& dir, const fs::path& elsewhere = {}) const {
+    if (!elsewhere.empty()) {
+      fs::create_directories(elsewhere);
+      fs::create_directory_symlink(elsewhere, dir / "app");
+    }
     for (const auto& [name, data] : files) {
       fs::create_directories((dir / name).parent_path());
       std::ofstream(dir / name, std::ios::binary) << data;
@@ -155,6 +161,31 @@ Case randomCase(std::mt19937& random) {
   for (const std::string& action : actions) c.actions += (c.actions.empty() ? "" : ",") + action;
   return c;
 }
+
+// A fresh directory on another file system than the temporary folder (the
+// tmpfs at /dev/shm), removed with its content; empty when there is none.
+class OtherFileSystemDir {
+ public:
+  OtherFileSystemDir() {
+    struct stat shm, temporary;
+    if (::stat("/dev/shm", &shm) != 0 || ::stat(fs::temp_directory_path().c_str(), &temporary) != 0 ||
+        shm.st_dev == temporary.st_dev || ::access("/dev/shm", W_OK) != 0) {
+      return;
+    }
+    std::string name = "/dev/shm/updater-test-XXXXXX";
+    if (::mkdtemp(name.data()) != nullptr) _path = name;
+  }
+  ~OtherFileSystemDir() {
+    std::error_code ignored;
+    if (!_path.empty()) fs::remove_all(_path, ignored);
+  }
+  OtherFileSystemDir(const OtherFileSystemDir&) = delete;
+  OtherFileSystemDir& operator=(const OtherFileSystemDir&) = delete;
+  const fs::path& path() const { return _path; }
+
+ private:
+  fs::path _path;
+};
 
 // Runs the updater from `dir` in the background; SIGKILL or another signal
 // can then hit it at a chosen moment.
@@ -237,8 +268,12 @@ TEST(Transaction, RandomSetsCommitLikePlainRunsOrRollBackToTheSnapshot) {
     SCOPED_TRACE("round " + std::to_string(round));
     const Case c = randomCase(random);
     ts::TempDir plainDir, transactionDir;
-    c.plant(plainDir.path());
-    c.plant(transactionDir.path());
+    // Every third round the tree lies on another file system than the
+    // transaction, whose backups must then be copies.
+    OtherFileSystemDir plainElsewhere, transactionElsewhere;
+    const bool elsewhere = round % 3 == 0 && !transactionElsewhere.path().empty();
+    c.plant(plainDir.path(), elsewhere ? plainElsewhere.path() / "app" : fs::path());
+    c.plant(transactionDir.path(), elsewhere ? transactionElsewhere.path() / "app" : fs::path());
     const auto before = snapshot(transactionDir / "app");
     ts::RunOptions options;
     options.fileSizeLimit = c.fileSizeLimit;
@@ -249,7 +284,9 @@ TEST(Transaction, RandomSetsCommitLikePlainRunsOrRollBackToTheSnapshot) {
     const ts::RunResult run =
         ts::runUpdater({writePackage(transactionDir.path(), c.actions, true, c.package, c.damaged)}, options);
 
-    const std::string expected = replaceAll(plain.out, plainDir.path().string(), transactionDir.path().string());
+    std::string expected = replaceAll(plain.out, plainDir.path().string(), transactionDir.path().string());
+    if (elsewhere)
+      expected = replaceAll(expected, plainElsewhere.path().string(), transactionElsewhere.path().string());
     if (plain.status == 0) {
       ASSERT_EQ(replaceAll(run.out, "", ""), expected) << c.actions;
       ASSERT_EQ(run.status, 0);
@@ -257,7 +294,7 @@ TEST(Transaction, RandomSetsCommitLikePlainRunsOrRollBackToTheSnapshot) {
     } else {
       ASSERT_EQ(replaceAll(run.out, "", ""), expected + "Roll back transaction\n") << c.actions;
       ASSERT_EQ(run.status, 2);
-      ASSERT_EQ(snapshot(transactionDir / "app"), before) << c.actions;
+      ASSERT_EQ(snapshot(transactionDir / "app"), before) << c.actions << run.out;
     }
     ASSERT_FALSE(fs::exists(transactionDir / ".updater-transaction"));
   }
@@ -344,4 +381,46 @@ TEST(Transaction, RemoveOfEverythingLeavesTheTransactionWorking) {
     EXPECT_EQ(run.out.find(".updater-transaction"), std::string::npos) << run.out;
     EXPECT_EQ(snapshot(dir.path()), before);
   }
+}
+
+// A backup that cannot be put back is named, kept, and the run ends with
+// status 3; once the cause is gone, --recover finishes the rollback.
+TEST(Transaction, RollbackThatCannotCompleteKeepsTheBackupsForRecover) {
+  ts::TempDir dir;
+  dir.write("app/x", "old");
+  ts::ZipBuilder payload;
+  payload.add("x", "new");
+  writePackage(dir.path(),
+               R"({"type":"unzip","source":"@update.zip","destination":"app","include":["x"],"exclude":[]},)"
+               R"({"type":"delay","value":20000},{"type":"rename","from":"missing","to":"m"})",
+               true, payload);
+  Background updater(dir.path(), {"update.zip"});
+  ASSERT_TRUE(waitForBackups(dir.path(), 1));
+  // The directory that held the file becomes a file: nothing can go back into it.
+  ASSERT_TRUE(fs::exists(dir / "app/x"));
+  fs::remove_all(dir / "app");
+  dir.write("app", "in the way");
+  updater.signal(SIGTERM);
+  EXPECT_EQ(updater.wait(), 3);
+  const std::string transaction = (dir / ".updater-transaction").string();
+  const std::string out = ts::readFile(dir / "out.txt");
+  const std::string tail = "Update failed: Interrupted by SIGTERM\nRoll back transaction\nCannot restore \"" +
+                           (dir / "app/x").string() + "\": ";
+  ASSERT_NE(out.find(tail), std::string::npos) << out;
+  const std::string last = "\nRollback incomplete, backups kept in \"" + transaction + "\"\n";
+  EXPECT_EQ(out.substr(out.size() - std::min(out.size(), last.size())), last) << out;
+
+  ts::RunOptions options;
+  options.cwd = dir.path();
+  const std::string recovering = "Recover interrupted transaction in \"" + transaction + "\"\n";
+  ts::RunResult again = ts::runUpdater({"--recover"}, options);
+  EXPECT_EQ(again.status, 3);
+  EXPECT_EQ(again.out.substr(0, recovering.size()), recovering);
+  fs::remove(dir / "app");
+  fs::create_directory(dir / "app");
+  again = ts::runUpdater({"--recover"}, options);
+  EXPECT_EQ(again.out, recovering);
+  EXPECT_EQ(again.status, 0);
+  EXPECT_EQ(ts::readFile(dir / "app/x"), "old");
+  EXPECT_FALSE(fs::exists(dir / ".updater-transaction"));
 }
