@@ -53,6 +53,9 @@ mkdir -p "$work/tree-template"
 measure() {
   local log="$1" dir="$2"
   shift 2
+  # Dirty data of the previous run would otherwise be flushed inside this
+  # one (the transaction's one directory fsync waits for it).
+  sync
   (cd "$dir" && /usr/bin/time -f "%e %U %S" -o "$work/time.txt" "$@" > /dev/null)
   awk '{ printf "%s %.2f\n", $1, $2 + $3 }' "$work/time.txt" >> "$log"
 }
@@ -76,7 +79,6 @@ done
 for ((i = 0; i < runs; i++)); do
   for kind in plain transaction peer; do
     rm -rf "$work/r" && mkdir "$work/r" && cp -a "$work/tree-template" "$work/r/tree"
-    sync
     if [[ $kind == peer ]]; then
       measure "$work/remove-peer.log" "$work/r" rm -rf tree
     else

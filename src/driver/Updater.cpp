@@ -65,9 +65,13 @@ bool wantsTransaction(const rapidjson::Value& root) {
 // Rolls back what an updater killed in this working directory left
 // half-done; false when that could not be completed.
 bool recoverInterruptedTransaction() {
+  // A working directory that is gone cannot hold a transaction either.
+  std::error_code error;
+  const std::filesystem::path workingDirectory = std::filesystem::current_path(error);
+  if (error) return true;
   transaction::Failures failures;
-  if (!transaction::recoverInterrupted(std::filesystem::current_path(), failures)) return true;
-  return transaction::reportRollback(failures, transaction::transactionDirectory(std::filesystem::current_path()));
+  if (!transaction::recoverInterrupted(workingDirectory, failures)) return true;
+  return transaction::reportRollback(failures, transaction::transactionDirectory(workingDirectory));
 }
 
 void printHeader(const RunSettings& settings) {
