@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "actions/QuotedPath.h"
+#include "platform/ChangeGuard.h"
 #include "platform/Interrupt.h"
 
 namespace fs = std::filesystem;
@@ -38,19 +39,58 @@ void refuseCopiesIntoThemselves(const FilesActionInterface::FileList& selection,
   }
 }
 
+constexpr fs::copy_options kCopyOptions = fs::copy_options::overwrite_existing | fs::copy_options::recursive;
+
+// The recursive copy of std::filesystem::copy, one entry at a time, so that
+// the active guard sees every entry before it is created or overwritten.
+// Links in the source are followed, as the library does; whatever the
+// library refuses is left to it, so the errors stay the same.
+void copyGuarded(platform::ChangeGuard& guard, const fs::path& from, const fs::path& to) {
+  if (guard.owns(from)) return;
+  const fs::file_status source = fs::status(from);
+  const fs::file_status target = fs::status(to);
+  if (fs::is_directory(source)) {
+    if (!fs::exists(target)) {
+      guard.beforeOverwrite(to);
+      fs::create_directory(to, from);
+    } else if (!fs::is_directory(target)) {
+      fs::copy(from, to, kCopyOptions);  // throws as the plain copy does
+      return;
+    }
+    for (const fs::directory_entry& entry : fs::directory_iterator(from)) {
+      copyGuarded(guard, entry.path(), to / entry.path().filename());
+    }
+    return;
+  }
+  if (fs::is_regular_file(source) && !fs::is_directory(target) && !(fs::exists(target) && fs::equivalent(from, to))) {
+    // A link at the target is written through by the library: what changes
+    // is the file it leads to.
+    guard.beforeOverwrite(fs::is_symlink(fs::symlink_status(to)) ? fs::weakly_canonical(to) : to);
+  }
+  fs::copy(from, to, kCopyOptions);
+}
+
+void copyEntry(const fs::path& from, const fs::path& to) {
+  if (platform::ChangeGuard* guard = platform::activeChangeGuard()) {
+    copyGuarded(*guard, from, to);
+  } else {
+    fs::copy(from, to, kCopyOptions);
+  }
+}
+
 }  // namespace
 
 void CopyAction::perform() {
   const FileList selection = getResultFileList();
   const fs::path destinationPath(destination);
   refuseCopiesIntoThemselves(selection, destinationPath);
-  if (!fs::exists(fs::status(destinationPath))) fs::create_directories(destinationPath);
+  if (!fs::exists(fs::status(destinationPath))) platform::createDirectories(destinationPath);
   for (const auto& [file, suffix] : selection) {
     platform::throwIfInterrupted();
     fs::path target = destinationPath / suffix;
-    if (!suffix.empty()) fs::create_directories(target);
+    if (!suffix.empty()) platform::createDirectories(target);
     target /= file.filename();
     std::cout << "Copy from " << quotedPath(file) << " to " << quotedPath(target) << std::endl;
-    fs::copy(file, target, fs::copy_options::overwrite_existing | fs::copy_options::recursive);
+    copyEntry(file, target);
   }
 }

@@ -6,6 +6,7 @@
 
 #include "actions/QuotedPath.h"
 #include "glob/glob.h"
+#include "platform/ChangeGuard.h"
 
 namespace fs = std::filesystem;
 
@@ -188,6 +189,7 @@ std::vector<SelectedFile> FileSelection::select() const {
   all.reserve(candidates.size());
   for (Candidate& candidate : candidates) {
     const fs::path& file = canonical.of(candidate.reached);
+    if (platform::hiddenFromSelections(file)) continue;
     all.push_back({file, std::move(candidate.suffix), std::move(candidate.reached), candidate.throughLink});
   }
   std::vector<SelectedFile> result;

@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "actions/QuotedPath.h"
+#include "platform/ChangeGuard.h"
 #include "platform/Interrupt.h"
 
 namespace fs = std::filesystem;
@@ -23,6 +24,6 @@ void RemoveAction::perform() {
     const bool named = fs::is_symlink(status) || !fs::exists(status);
     const fs::path& shown = named ? fs::absolute(entry.reached) : entry.file;
     std::cout << "Remove file or directory " << quotedPath(shown) << std::endl;
-    fs::remove_all(entry.reached);
+    platform::removeAll(entry.reached);
   }
 }

@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "actions/ActionFields.h"
+#include "platform/ChangeGuard.h"
 
 RenameAction::RenameAction(const rapidjson::Value& object) : Action(object) {
   auto fromText = fields::readString(object, "from");
@@ -16,5 +17,5 @@ RenameAction::RenameAction(const rapidjson::Value& object) : Action(object) {
 
 void RenameAction::perform() {
   std::cout << "Rename " << from << " to " << to << std::endl;
-  std::filesystem::rename(from, to);
+  platform::renamePath(from, to);
 }

@@ -17,6 +17,7 @@
 #include "actions/QuotedPath.h"
 #include "driver/AliasResolver.h"
 #include "platform/AtomicFile.h"
+#include "platform/ChangeGuard.h"
 #include "platform/ConfinedDirectory.h"
 #include "platform/Interrupt.h"
 #include "zip/Crc32.h"
@@ -172,7 +173,7 @@ void UnzipAction::perform() {
   std::shared_ptr<ZipArchive> archive = ZipFile::Open(archivePath);
 
   const fs::path destinationPath(destinationAsWritten);
-  if (!fs::exists(destinationPath)) fs::create_directories(destinationPath);
+  if (!fs::exists(destinationPath)) platform::createDirectories(destinationPath);
   platform::ConfinedDirectory tree(destinationPath);
 
   const auto count = archive->GetEntriesCount();

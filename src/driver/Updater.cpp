@@ -5,6 +5,7 @@
 #include <exception>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -14,11 +15,13 @@
 #include "driver/CommandLine.h"
 #include "driver/ManifestDocument.h"
 #include "driver/ManifestReader.h"
+#include "platform/ChangeGuard.h"
 #include "platform/Interrupt.h"
 #include "platform/ExecutablePath.h"
 #include "platform/ReadRedirects.h"
 #include "signing/PackageVerifier.h"
 #include "signing/TrustedKeys.h"
+#include "transaction/Transaction.h"
 
 #ifndef UPDATER_VERSION
 #define UPDATER_VERSION "unknown"
@@ -35,6 +38,7 @@ const char* const kSignatureSuffix = ".minisig";
 constexpr int kStatusSuccess = 0;
 constexpr int kStatusBadCommandLine = 1;
 constexpr int kStatusFailed = 2;
+constexpr int kStatusRollbackIncomplete = 3;
 constexpr int kStatusBadManifest = 255;
 
 // "--help" and "--version" are answered only when they are the sole argument
@@ -55,6 +59,30 @@ bool answersInformationRequest(int argc, char** argv) {
               << std::endl;
   }
   return true;
+}
+
+// "--recover" follows the same rule as "--help".
+bool asksForRecoveryOnly(int argc, char** argv) {
+  std::error_code ignored;
+  return argc == 2 && std::strcmp(argv[1], "--recover") == 0 && !std::filesystem::exists(argv[1], ignored);
+}
+
+// An opt-in member of the manifest root; old updaters ignore it.
+bool wantsTransaction(const rapidjson::Value& root) {
+  auto found = root.FindMember("transaction");
+  return found != root.MemberEnd() && found->value.IsBool() && found->value.GetBool();
+}
+
+// Rolls back what an updater killed in this working directory left
+// half-done; false when that could not be completed.
+bool recoverInterruptedTransaction() {
+  // A working directory that is gone cannot hold a transaction either.
+  std::error_code error;
+  const std::filesystem::path workingDirectory = std::filesystem::current_path(error);
+  if (error) return true;
+  transaction::Failures failures;
+  if (!transaction::recoverInterrupted(workingDirectory, failures)) return true;
+  return transaction::reportRollback(failures, transaction::transactionDirectory(workingDirectory));
 }
 
 void printHeader(const RunSettings& settings) {
@@ -81,7 +109,7 @@ void checkSignature(const RunSettings& settings, const std::string& packagePath,
             << ", trusted comment: " << verified.trustedComment << std::endl;
 }
 
-int run(int argc, char** argv) {
+int run(int argc, char** argv, std::optional<transaction::Transaction>& transaction) {
   RunSettings settings;
   if (parseArgs(argc, argv, settings) != 0) return kStatusBadCommandLine;
   if (settings.zipFilePath == nullptr) {
@@ -125,6 +153,11 @@ int run(int argc, char** argv) {
   }
 
   ActionList actions = ActionParser::getActionList(document, settings.actionSet);
+  std::optional<platform::ActiveChangeGuard> guard;
+  if (wantsTransaction(document)) {
+    transaction.emplace(std::filesystem::current_path());
+    guard.emplace(*transaction);
+  }
   for (const auto& action : actions) {
     if (!action->isValid()) continue;
     platform::throwIfInterrupted();
@@ -132,6 +165,7 @@ int run(int argc, char** argv) {
     std::cout << "Perform action: " << action->getDescription() << std::endl;
     action->perform();
   }
+  if (transaction) transaction->commit();
   return kStatusSuccess;
 }
 
@@ -139,14 +173,25 @@ int run(int argc, char** argv) {
 
 int runUpdater(int argc, char** argv) {
   if (answersInformationRequest(argc, argv)) return kStatusSuccess;
+  const bool recoveryOnly = asksForRecoveryOnly(argc, argv);
+  std::optional<transaction::Transaction> transaction;
   // Failures of the layers below arrive as exceptions; each ends the run at
   // the step that raised it, with one line saying why.
   try {
-    return run(argc, argv);
+    if (!recoverInterruptedTransaction()) return kStatusRollbackIncomplete;
+    if (recoveryOnly) return kStatusSuccess;
+    return run(argc, argv, transaction);
   } catch (const std::exception& error) {
     std::cout << "Update failed: " << error.what() << std::endl;
   } catch (...) {
     std::cout << "Update failed: unknown error" << std::endl;
+  }
+  // A transaction the failure interrupted is undone after its line.
+  if (transaction && !transaction->finished()) {
+    std::cout << "Roll back transaction" << std::endl;
+    if (!transaction::reportRollback(transaction->rollBack(), transaction->directory())) {
+      return kStatusRollbackIncomplete;
+    }
   }
   return kStatusFailed;
 }

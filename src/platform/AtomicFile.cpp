@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <functional>
 
+#include "platform/ChangeGuard.h"
 #include "platform/SystemError.h"
 
 namespace fs = std::filesystem;
@@ -109,6 +110,7 @@ void AtomicFile::commit() {
   assert(!_committed);
   // close() is where some file systems report a failed delayed write.
   if (::close(_file.release()) != 0) throwSystemError("cannot write file", _shownAs, temporaryPath(), errno);
+  if (ChangeGuard* guard = activeChangeGuard()) guard->beforeReplace(_directory.get(), _name);
   if (::renameat(_directory.get(), _temporary.c_str(), _directory.get(), _name.c_str()) != 0) {
     throwSystemError("cannot replace file", _shownAs, errno);
   }
@@ -120,6 +122,14 @@ void replaceWithSymlink(int directory, const std::string& name, const std::strin
       shownAs,
       [&](const std::string& candidate) { return ::symlinkat(linkText.c_str(), directory, candidate.c_str()); },
       "cannot create symbolic link");
+  if (ChangeGuard* guard = activeChangeGuard()) {
+    try {
+      guard->beforeReplace(directory, name);
+    } catch (...) {
+      ::unlinkat(directory, temporary.c_str(), 0);
+      throw;
+    }
+  }
   if (::renameat(directory, temporary.c_str(), directory, name.c_str()) != 0) {
     int error = errno;
     ::unlinkat(directory, temporary.c_str(), 0);

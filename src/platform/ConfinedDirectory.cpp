@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/AtomicFile.h"
+#include "platform/ChangeGuard.h"
 #include "platform/SystemError.h"
 
 namespace fs = std::filesystem;
@@ -152,6 +153,7 @@ ConfinedDirectory::Resolved ConfinedDirectory::resolve(const fs::path& relative,
         if (!create) return {Walk::Missing, {}};
         throwSystemError("cannot create directory", shownAs, ENOENT);  // a dangling link on the way
       }
+      if (ChangeGuard* guard = activeChangeGuard()) guard->beforeReplace(parent, element.name);
       if (::mkdirat(parent, element.name.c_str(), 0777) != 0 && errno != EEXIST) {
         throwSystemError("cannot create directory", shownAs, errno);
       }

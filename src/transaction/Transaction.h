@@ -1,0 +1,85 @@
+// Transaction: makes a run's changes to the file system all or nothing.
+//
+// Everything lives in ".updater-transaction" in the working directory: the
+// journal (see Journal.h), the store of backups and a lock file that the
+// live transaction holds with flock, so that no other updater rolls back a
+// transaction whose process still runs. Before each change the journal gets
+// its record and the old entry goes into the store: moved there by rename
+// when it is about to be removed or overwritten in place (constant time on
+// one file system, a copy otherwise), linked (or copied) when it is about to
+// be replaced by a rename and must stay in place until then. Only the first
+// change to a path is recorded: that is the state to go back to.
+//
+// commit() deletes the journal first (the point of no return), then the
+// store. rollBack() undoes the records in reverse order; a record whose
+// backup is gone was undone already or never began, so undoing again, as a
+// later recovery does after a crash mid-rollback, is harmless.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/ChangeGuard.h"
+#include "platform/FileDescriptor.h"
+#include "transaction/Journal.h"
+
+namespace transaction {
+
+// A path that could not be restored and why.
+using Failures = std::vector<std::pair<std::filesystem::path, std::string>>;
+
+std::filesystem::path transactionDirectory(const std::filesystem::path& workingDirectory);
+
+class Transaction : public platform::ChangeGuard {
+ public:
+  // Begins a transaction in `workingDirectory`; throws std::runtime_error
+  // when one exists there already.
+  explicit Transaction(const std::filesystem::path& workingDirectory);
+
+  void commit();
+  // Undoes every change; what could not be restored stays in the store and
+  // the transaction on disk.
+  Failures rollBack();
+  bool finished() const { return _finished; }
+  const std::filesystem::path& directory() const { return _dir; }
+
+  void beforeReplace(int directory, const std::string& name) override;
+  void beforeOverwrite(const std::filesystem::path& path) override;
+  void removeAll(const std::filesystem::path& path) override;
+  void beforeRename(const std::filesystem::path& from, const std::filesystem::path& to) override;
+  bool owns(const std::filesystem::path& path) const override;
+
+ private:
+  // Whether `path` is the transaction's directory, inside it or above it.
+  bool touches(const std::filesystem::path& path) const;
+  void refuseIfTouching(const std::filesystem::path& path) const;
+  // Records the path's first change; false when it had one already.
+  bool firstChange(const std::filesystem::path& path);
+  std::uint64_t record(Change change, const std::filesystem::path& path, const std::filesystem::path& other = {});
+  void keep(int directory, const std::string& name, const std::filesystem::path& path, std::uint64_t backup);
+  void move(const std::filesystem::path& path, std::uint64_t backup);
+
+  std::filesystem::path _dir;
+  platform::FileDescriptor _lock;
+  platform::FileDescriptor _store;
+  Journal _journal;
+  std::vector<Record> _records;
+  std::set<std::string> _changed;  // ordered, so that a subtree is one range
+  bool _finished = false;
+};
+
+// Rolls back a transaction that an updater which no longer runs left in
+// `workingDirectory`, writing "Recover interrupted transaction in " and the
+// directory first. Returns false when nothing was there. Throws
+// std::runtime_error when the transaction's process is still running.
+bool recoverInterrupted(const std::filesystem::path& workingDirectory, Failures& failures);
+
+// Writes a line per path that could not be restored, and the line saying
+// where the backups were kept. Returns whether the rollback was complete.
+bool reportRollback(const Failures& failures, const std::filesystem::path& directory);
+
+}  // namespace transaction

@@ -1,0 +1,426 @@
+// Transactional action sets through the real executable: a property test
+// that runs random sets over random trees twice, plain and as a transaction,
+// and compares; an updater killed or signalled mid-set; a remove of
+// everything while the transaction lives in the same directory.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/Process.h"
+#include "support/TempDir.h"
+#include "support/ZipBuilder.h"
+
+namespace fs = std::filesystem;
+namespace ts = testing_support;
+
+namespace {
+
+// Every entry below `root` (not followed): type, permission bits, and the
+// bytes of a file or the text of a link.
+std::map<std::string, std::string> snapshot(const fs::path& root) {
+  std::map<std::string, std::string> entries;
+  if (!fs::exists(fs::symlink_status(root))) return entries;
+  for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
+    struct stat info;
+    ::lstat(it->path().c_str(), &info);
+    std::string value = std::to_string(info.st_mode) + ":";
+    if (S_ISREG(info.st_mode)) value += ts::readFile(it->path());
+    if (S_ISLNK(info.st_mode)) value += fs::read_symlink(it->path()).string();
+    entries[it->path().lexically_relative(root).string()] = value;
+  }
+  return entries;
+}
+
+// `text` with `from` replaced by `to`, and the process ids in temporary
+// file names left out.
+std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at = 0; !from.empty() && (at = text.find(from, at)) != std::string::npos; at += to.size()) {
+    text.replace(at, from.size(), to);
+  }
+  return std::regex_replace(text, std::regex("\\.updater-[0-9]+-"), ".updater-PID-");
+}
+
+// Writes dir/update.zip: `payload`, then the manifest. The data of entry
+// `damaged` (when given) gets one byte changed, so that its CRC-32 fails.
+std::string writePackage(const fs::path& dir, const std::string& actions, bool transaction, ts::ZipBuilder payload,
+                         int damaged = -1) {
+  payload.add("manifest.json",
+              std::string("{") + (transaction ? "\"transaction\": true, " : "") + "\"actions\": [[" + actions + "]]}");
+  std::string bytes = payload.bytes();
+  if (damaged >= 0) bytes[payload.localHeaderOffset(static_cast<size_t>(damaged)) + 30 + 3] ^= 1;
+  std::ofstream(dir / "update.zip", std::ios::binary) << bytes;
+  return "update.zip";
+}
+
+// One random case: a small tree under "app" and a set of copy, remove,
+// rename and unzip actions on it, the last of them sometimes failing.
+struct Case {
+  std::vector<std::pair<std::string, std::string>> files;  // relative path, content
+  std::vector<std::pair<std::string, std::string>> links;  // relative path, text
+  std::vector<std::pair<std::string, mode_t>> modes;
+  ts::ZipBuilder package;
+  std::string actions;
+  long long fileSizeLimit = -1;
+  int damaged = -1;  // index of an entry whose data is damaged
+
+  // With `elsewhere`, "app" is a link to that directory, made first.
+  void plant(const fs::path& dir, const fs::path& elsewhere = {}) const {
+    if (!elsewhere.empty()) {
+      fs::create_directories(elsewhere);
+      fs::create_directory_symlink(elsewhere, dir / "app");
+    }
+    for (const auto& [name, data] : files) {
+      fs::create_directories((dir / name).parent_path());
+      std::ofstream(dir / name, std::ios::binary) << data;
+    }
+    for (const auto& [name, text] : links) {
+      fs::create_directories((dir / name).parent_path());
+      fs::create_symlink(text, dir / name);
+    }
+    for (const auto& [name, mode] : modes) fs::permissions(dir / name, static_cast<fs::perms>(mode));
+  }
+};
+
+Case randomCase(std::mt19937& random) {
+  auto pick = [&random](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+  const std::vector<std::string> names = {"app/a", "app/b.txt", "app/d/c", "app/d/e/f", "app/g/h", "app/g/i.bin"};
+  Case c;
+  for (const std::string& name : names) {
+    if (pick(3) == 0) continue;
+    c.files.push_back({name, std::string(static_cast<size_t>(pick(200)), static_cast<char>('a' + pick(26)))});
+    if (pick(3) == 0) c.modes.push_back({name, pick(2) ? 0755 : 0600});
+  }
+  if (pick(2)) c.links.push_back({"app/link", pick(2) ? "b.txt" : "nowhere"});
+  if (c.files.empty()) c.files.push_back({"app/a", "x"});
+  if (pick(3) == 0) c.modes.push_back({"app", 0700});
+
+  const std::vector<std::string> entries = {"a", "d/c", "n/new", "g/i.bin", "z"};
+  std::vector<std::string> actions;
+  const int count = 1 + pick(4);
+  for (int i = 0; i < count; ++i) {
+    const std::string& some = c.files[static_cast<size_t>(pick(static_cast<int>(c.files.size())))].first;
+    switch (pick(4)) {
+      case 0:
+        actions.push_back(R"({"type":"copy","include":[")" + some + R"("],"exclude":[],"recursive":true,)" +
+                          R"("destination":"app/)" + (pick(2) ? "d" : "copy/x") + R"("})");
+        break;
+      case 1:
+        actions.push_back(R"({"type":"remove","include":[")" + (pick(3) ? some : "app/*") + R"("],"exclude":[]})");
+        break;
+      case 2:
+        actions.push_back(R"({"type":"rename","from":")" + some + R"(","to":"app/renamed)" + std::to_string(i) + "\"}");
+        break;
+      default:
+        actions.push_back(std::string(R"({"type":"unzip","source":"@update.zip","destination":")") +
+                          (pick(2) ? "app" : "app/d") + R"(","include":[],"exclude":["manifest.json"]})");
+    }
+  }
+  int added = 1;  // the link entry below
+  for (const std::string& entry : entries) {
+    if (pick(2)) continue;
+    ++added;
+    ts::ZipEntrySpec spec = ts::makeEntry(entry, std::string(static_cast<size_t>(pick(300)), 'N'), pick(2) ? 8 : 0);
+    spec.externalAttributes = static_cast<uint32_t>(pick(2) ? 0100755 : 0100640) << 16;
+    c.package.add(spec);
+  }
+  ts::ZipEntrySpec linkEntry = ts::makeEntry("ln", "a");
+  linkEntry.externalAttributes = 0120777u << 16;
+  c.package.add(linkEntry);
+  switch (pick(4)) {
+    case 0:  // a rename of something missing
+      actions.push_back(R"({"type":"rename","from":"app/missing","to":"app/m"})");
+      break;
+    case 1:  // a write above the limit, in an unzip
+      c.package.add("huge", std::string(20000, 'H'));
+      c.fileSizeLimit = 10000;
+      actions.push_back(R"({"type":"unzip","source":"@update.zip","destination":"app","include":[],"exclude":[]})");
+      break;
+    case 2:  // an unzip of a damaged entry (a name of three bytes)
+      c.damaged = added;
+      c.package.add("bad", std::string(100, 'B'));
+      actions.push_back(R"({"type":"unzip","source":"@update.zip","destination":"app","include":[],"exclude":[]})");
+      break;
+    default:  // no failure: the transaction commits
+      break;
+  }
+  for (const std::string& action : actions) c.actions += (c.actions.empty() ? "" : ",") + action;
+  return c;
+}
+
+// A fresh directory on another file system than the temporary folder (the
+// tmpfs at /dev/shm), removed with its content; empty when there is none.
+class OtherFileSystemDir {
+ public:
+  OtherFileSystemDir() {
+    struct stat shm, temporary;
+    if (::stat("/dev/shm", &shm) != 0 || ::stat(fs::temp_directory_path().c_str(), &temporary) != 0 ||
+        shm.st_dev == temporary.st_dev || ::access("/dev/shm", W_OK) != 0) {
+      return;
+    }
+    std::string name = "/dev/shm/updater-test-XXXXXX";
+    if (::mkdtemp(name.data()) != nullptr) _path = name;
+  }
+  ~OtherFileSystemDir() {
+    std::error_code ignored;
+    if (!_path.empty()) fs::remove_all(_path, ignored);
+  }
+  OtherFileSystemDir(const OtherFileSystemDir&) = delete;
+  OtherFileSystemDir& operator=(const OtherFileSystemDir&) = delete;
+  const fs::path& path() const { return _path; }
+
+ private:
+  fs::path _path;
+};
+
+// Runs the updater from `dir` in the background; SIGKILL or another signal
+// can then hit it at a chosen moment.
+class Background {
+ public:
+  Background(const fs::path& dir, const std::vector<std::string>& args) {
+    _pid = ::fork();
+    if (_pid == 0) {
+      int out = ::open((dir / "out.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (out < 0 || ::chdir(dir.c_str()) != 0) ::_exit(126);
+      ::dup2(out, 1);
+      std::vector<char*> argv{const_cast<char*>(UPDATER_EXE)};
+      for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+      argv.push_back(nullptr);
+      ::execv(UPDATER_EXE, argv.data());
+      ::_exit(127);
+    }
+  }
+  ~Background() {
+    if (_pid > 0) {
+      ::kill(_pid, SIGKILL);
+      wait();
+    }
+  }
+  Background(const Background&) = delete;
+  Background& operator=(const Background&) = delete;
+  void signal(int number) { ::kill(_pid, number); }
+  int wait() {
+    int status = 0;
+    while (::waitpid(_pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    _pid = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+
+ private:
+  pid_t _pid = -1;
+};
+
+// Waits until the transaction's store holds at least `count` backups.
+bool waitForBackups(const fs::path& dir, size_t count) {
+  const fs::path store = dir / ".updater-transaction/store";
+  for (int i = 0; i < 20000; ++i) {
+    std::error_code error;
+    size_t seen = 0;
+    for (auto it = fs::directory_iterator(store, error); !error && it != fs::directory_iterator();
+         it.increment(error)) {
+      ++seen;
+    }
+    if (seen >= count) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return false;
+}
+
+// A large transactional set: remove each of many files one by one, then a
+// long delay, then a failure.
+std::string removeEach(const ts::TempDir& dir, int count) {
+  std::string actions;
+  for (int i = 0; i < count; ++i) {
+    dir.write("app/f" + std::to_string(i), std::to_string(i));
+    actions += R"({"type":"remove","include":["app/f)" + std::to_string(i) + R"("],"exclude":[]},)";
+  }
+  return actions + R"({"type":"delay","value":20000},{"type":"rename","from":"app/missing","to":"app/m"})";
+}
+
+}  // namespace
+
+// The same random sets run plain and as a transaction: a transaction that
+// commits leaves the same tree and output as the plain run; one that fails
+// prints the plain run's output and "Roll back transaction", and leaves the
+// tree exactly as it was, with nothing of the transaction left.
+TEST(Transaction, RandomSetsCommitLikePlainRunsOrRollBackToTheSnapshot) {
+  // UPDATER_TRANSACTION_SEED and UPDATER_TRANSACTION_ROUNDS make longer runs.
+  const char* seed = std::getenv("UPDATER_TRANSACTION_SEED");
+  const char* rounds = std::getenv("UPDATER_TRANSACTION_ROUNDS");
+  std::mt19937 random(seed != nullptr ? static_cast<unsigned>(std::stoul(seed)) : 20261206u);
+  const int count = rounds != nullptr ? std::stoi(rounds) : 100;
+  for (int round = 0; round < count; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    const Case c = randomCase(random);
+    ts::TempDir plainDir, transactionDir;
+    // Every third round the tree lies on another file system than the
+    // transaction, whose backups must then be copies.
+    OtherFileSystemDir plainElsewhere, transactionElsewhere;
+    const bool elsewhere = round % 3 == 0 && !transactionElsewhere.path().empty();
+    c.plant(plainDir.path(), elsewhere ? plainElsewhere.path() / "app" : fs::path());
+    c.plant(transactionDir.path(), elsewhere ? transactionElsewhere.path() / "app" : fs::path());
+    const auto before = snapshot(transactionDir / "app");
+    ts::RunOptions options;
+    options.fileSizeLimit = c.fileSizeLimit;
+    options.cwd = plainDir.path();
+    const ts::RunResult plain =
+        ts::runUpdater({writePackage(plainDir.path(), c.actions, false, c.package, c.damaged)}, options);
+    options.cwd = transactionDir.path();
+    const ts::RunResult run =
+        ts::runUpdater({writePackage(transactionDir.path(), c.actions, true, c.package, c.damaged)}, options);
+
+    std::string expected = replaceAll(plain.out, plainDir.path().string(), transactionDir.path().string());
+    if (elsewhere)
+      expected = replaceAll(expected, plainElsewhere.path().string(), transactionElsewhere.path().string());
+    if (plain.status == 0) {
+      ASSERT_EQ(replaceAll(run.out, "", ""), expected) << c.actions;
+      ASSERT_EQ(run.status, 0);
+      ASSERT_EQ(snapshot(transactionDir / "app"), snapshot(plainDir / "app")) << c.actions;
+    } else {
+      ASSERT_EQ(replaceAll(run.out, "", ""), expected + "Roll back transaction\n") << c.actions;
+      ASSERT_EQ(run.status, 2);
+      ASSERT_EQ(snapshot(transactionDir / "app"), before) << c.actions << run.out;
+    }
+    ASSERT_FALSE(fs::exists(transactionDir / ".updater-transaction"));
+  }
+}
+
+// Killed at several moments of a long set: "updater --recover" restores the
+// tree; SIGTERM is rolled back by the run itself.
+TEST(Transaction, KilledSetIsRecoveredAndSignalledSetRollsItselfBack) {
+  for (int signal : {SIGKILL, SIGTERM}) {
+    for (size_t after : {1u, 40u, 150u}) {
+      SCOPED_TRACE(std::to_string(signal) + " after " + std::to_string(after));
+      ts::TempDir dir;
+      const std::string actions = removeEach(dir, 150);
+      const auto before = snapshot(dir / "app");
+      writePackage(dir.path(), actions, true, {});
+      Background updater(dir.path(), {"update.zip"});
+      ASSERT_TRUE(waitForBackups(dir.path(), after));
+      updater.signal(signal);
+      const int status = updater.wait();
+      if (signal == SIGTERM) {
+        EXPECT_EQ(status, 2);
+        const std::string out = ts::readFile(dir / "out.txt");
+        EXPECT_NE(out.find("Update failed: Interrupted by SIGTERM\nRoll back transaction\n"), std::string::npos) << out;
+      } else {
+        ASSERT_TRUE(fs::exists(dir / ".updater-transaction"));
+        ts::RunOptions options;
+        options.cwd = dir.path();
+        const ts::RunResult recovered = ts::runUpdater({"--recover"}, options);
+        EXPECT_EQ(recovered.out,
+                  "Recover interrupted transaction in \"" + (dir / ".updater-transaction").string() + "\"\n");
+        EXPECT_EQ(recovered.status, 0);
+      }
+      EXPECT_EQ(snapshot(dir / "app"), before);
+      EXPECT_FALSE(fs::exists(dir / ".updater-transaction"));
+    }
+  }
+}
+
+// While a transaction runs, another updater in the same directory refuses
+// to touch it; once it is dead, any run recovers it before its own work.
+TEST(Transaction, LiveTransactionIsLeftAloneAndDeadOneRecoveredByNextRun) {
+  ts::TempDir dir;
+  writePackage(dir.path(), removeEach(dir, 3), true, {});
+  const auto before = snapshot(dir / "app");
+  Background updater(dir.path(), {"update.zip"});
+  ASSERT_TRUE(waitForBackups(dir.path(), 3));
+  ts::RunOptions options;
+  options.cwd = dir.path();
+  const std::string refusal = "Update failed: another updater is running a transaction in \"" +
+                              (dir / ".updater-transaction").string() + "\"\n";
+  for (const char* arg : {"--recover", "update.zip"}) {
+    const ts::RunResult refused = ts::runUpdater({arg}, options);
+    EXPECT_EQ(refused.out, refusal);
+    EXPECT_EQ(refused.status, 2);
+  }
+  updater.signal(SIGKILL);
+  updater.wait();
+  ts::ZipBuilder().add("manifest.json", R"({"actions":[[]]})").write(dir / "other.zip");
+  const ts::RunResult next = ts::runUpdater({"other.zip"}, options);
+  EXPECT_EQ(next.out, "Recover interrupted transaction in \"" + (dir / ".updater-transaction").string() + "\"\n" +
+                          ts::header("other.zip"));
+  EXPECT_EQ(next.status, 0);
+  EXPECT_EQ(snapshot(dir / "app"), before);
+}
+
+// A remove of everything, "." included, never reaches the transaction: the
+// failure after it still rolls everything back.
+TEST(Transaction, RemoveOfEverythingLeavesTheTransactionWorking) {
+  for (const std::string include : {R"(["*"])", R"(["**/*"])", R"(["."])", R"([".", "*", ".*"])"}) {
+    SCOPED_TRACE(include);
+    ts::TempDir dir;
+    dir.write("app/lib/x.so", "x");
+    dir.write(".hidden", "h");
+    writePackage(
+        dir.path(),
+        R"({"type":"remove","include":)" + include + R"(,"exclude":[]},{"type":"rename","from":"missing","to":"m"})",
+        true, {});
+    const auto before = snapshot(dir.path());
+    ts::RunOptions options;
+    options.cwd = dir.path();
+    const ts::RunResult run = ts::runUpdater({"update.zip"}, options);
+    EXPECT_EQ(run.status, 2) << run.out;
+    EXPECT_NE(run.out.find("Roll back transaction\n"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find(".updater-transaction"), std::string::npos) << run.out;
+    EXPECT_EQ(snapshot(dir.path()), before);
+  }
+}
+
+// A backup that cannot be put back is named, kept, and the run ends with
+// status 3; once the cause is gone, --recover finishes the rollback.
+TEST(Transaction, RollbackThatCannotCompleteKeepsTheBackupsForRecover) {
+  ts::TempDir dir;
+  dir.write("app/x", "old");
+  ts::ZipBuilder payload;
+  payload.add("x", "new");
+  writePackage(dir.path(),
+               R"({"type":"unzip","source":"@update.zip","destination":"app","include":["x"],"exclude":[]},)"
+               R"({"type":"delay","value":20000},{"type":"rename","from":"missing","to":"m"})",
+               true, payload);
+  Background updater(dir.path(), {"update.zip"});
+  ASSERT_TRUE(waitForBackups(dir.path(), 1));
+  // The directory that held the file becomes a file: nothing can go back into it.
+  ASSERT_TRUE(fs::exists(dir / "app/x"));
+  fs::remove_all(dir / "app");
+  dir.write("app", "in the way");
+  updater.signal(SIGTERM);
+  EXPECT_EQ(updater.wait(), 3);
+  const std::string transaction = (dir / ".updater-transaction").string();
+  const std::string out = ts::readFile(dir / "out.txt");
+  const std::string tail = "Update failed: Interrupted by SIGTERM\nRoll back transaction\nCannot restore \"" +
+                           (dir / "app/x").string() + "\": ";
+  ASSERT_NE(out.find(tail), std::string::npos) << out;
+  const std::string last = "\nRollback incomplete, backups kept in \"" + transaction + "\"\n";
+  EXPECT_EQ(out.substr(out.size() - std::min(out.size(), last.size())), last) << out;
+
+  ts::RunOptions options;
+  options.cwd = dir.path();
+  const std::string recovering = "Recover interrupted transaction in \"" + transaction + "\"\n";
+  ts::RunResult again = ts::runUpdater({"--recover"}, options);
+  EXPECT_EQ(again.status, 3);
+  EXPECT_EQ(again.out.substr(0, recovering.size()), recovering);
+  fs::remove(dir / "app");
+  fs::create_directory(dir / "app");
+  again = ts::runUpdater({"--recover"}, options);
+  EXPECT_EQ(again.out, recovering);
+  EXPECT_EQ(again.status, 0);
+  EXPECT_EQ(ts::readFile(dir / "app/x"), "old");
+  EXPECT_FALSE(fs::exists(dir / ".updater-transaction"));
+}
