@@ -84,6 +84,18 @@ std::string translate_set_difference(const std::string& pattern, std::size_t i, 
   return stuff;
 }
 
+// Where the set whose members start at `from` (just past its `[`) ends: the
+// index of its closing `]`, or the text's size when it has none. A `!` and
+// then a `]` first in the set are members, not its end.
+std::size_t set_end(const std::string& pattern, std::size_t from) {
+  const std::size_t n = pattern.size();
+  std::size_t j = from;
+  if (j < n && pattern[j] == '!') ++j;
+  if (j < n && pattern[j] == ']') ++j;
+  while (j < n && pattern[j] != ']') ++j;
+  return j;
+}
+
 std::string translate(const std::string& pattern) {
   static const std::string special_characters = "()[]{}?*+-|^$\\.&~# \t\n\r\v\f";
   // Filled once, before any caller can see it, with a backslash escape for
@@ -107,16 +119,7 @@ std::string translate(const std::string& pattern) {
     } else if (c == '?') {
       res += ".";
     } else if (c == '[') {
-      std::size_t j = i;
-      if (j < n && pattern[j] == '!') {
-        ++j;
-      }
-      if (j < n && pattern[j] == ']') {
-        ++j;
-      }
-      while (j < n && pattern[j] != ']') {
-        ++j;
-      }
+      const std::size_t j = set_end(pattern, i);
       if (j >= n) {
         res += "\\[";
         continue;
@@ -196,16 +199,7 @@ component_shape shape_of(const std::string& pattern) {
     ++shape.min_bytes;
     std::size_t end = i + 1;
     if (c == '[') {
-      std::size_t j = i + 1;
-      if (j < n && pattern[j] == '!') {
-        ++j;
-      }
-      if (j < n && pattern[j] == ']') {
-        ++j;
-      }
-      while (j < n && pattern[j] != ']') {
-        ++j;
-      }
+      const std::size_t j = set_end(pattern, i + 1);
       if (j < n) {
         shape.has_set = true;
         end = j + 1;
