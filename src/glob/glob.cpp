@@ -903,12 +903,37 @@ path_list expand(const fs::path& pathname, bool recursive, bool dironly) { retur
 
 }  // namespace
 
+namespace {
+
+// The expansion recurses once per directory level of the pattern, holding a
+// copy of the pattern at each level. Every level but "**" adds at least one
+// byte and a separator to any path it yields, so a pattern of more levels
+// than half the system's path limit yields only paths too long to exist, and
+// is not expanded at all.
+bool names_only_overlong_paths(const std::string& pathname) {
+  constexpr std::size_t kMaxLevels = 4096 / 2;
+  std::size_t levels = 0;
+  std::size_t start = 0;
+  while (start <= pathname.size()) {
+    std::size_t end = pathname.find('/', start);
+    if (end == std::string::npos) end = pathname.size();
+    const std::size_t length = end - start;
+    if (length != 0 && pathname.compare(start, length, "**") != 0 && ++levels > kMaxLevels) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+}  // namespace
+
 std::vector<std::filesystem::path> glob(const std::string& pathname) {
+  if (names_only_overlong_paths(pathname)) return {};
   const expansion_scope scope;
   return glob(std::filesystem::path(pathname), false, false);
 }
 
 std::vector<std::filesystem::path> rglob(const std::string& pathname) {
+  if (names_only_overlong_paths(pathname)) return {};
   const expansion_scope scope;
   return glob(std::filesystem::path(pathname), true, false);
 }

@@ -114,15 +114,22 @@ TEST(RenameAction, FailureEndsRunAndLaterActionsAreNotPerformed) {
 }
 
 // Components longer than any name match nothing and compile nothing (the
-// expression compiler would exhaust the stack); runs of stars count once.
+// expression compiler would exhaust the stack); runs of stars count once;
+// more levels than any path can have are not expanded (each level of the
+// expansion held a copy of the pattern: quadratic memory).
 TEST(RemoveAction, OverlongPatternComponentsEndNormally) {
+  auto repeat = [](const std::string& text, int times) {
+    std::string result;
+    for (int i = 0; i < times; ++i) result += text;
+    return result;
+  };
   TempDir dir;
   const fs::path x = dir.write("d/x", "x");
   dir.write("d/y", "y");
-  RunResult run =
-      runActions(dir, removeAction("[\"d/" + std::string(100000, '?') + "\", \"" + std::string(1000000, 'a') +
-                                       "*\", \"d/" + std::string(100000, '*') + "x\"]",
-                                   "[]"));
+  RunResult run = runActions(
+      dir, removeAction("[\"d/" + std::string(100000, '?') + "\", \"" + std::string(1000000, 'a') + "*\", \"d/" +
+                            std::string(100000, '*') + "x\", \"d/" + repeat("*/", 100000) + "x\"]",
+                        "[]"));
   EXPECT_EQ(run.out, kStart + selectionLog({{x, ""}}) + removeLine(x));
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(listing(dir / "d"), std::vector<std::string>{"y"});
