@@ -102,29 +102,29 @@ void copyChecked(std::istream& in, const ZipArchiveEntry& entry, std::vector<cha
 }
 
 // The directories files are unpacked into, each swept once of the
-// temporary files that killed updater processes left there.
+// temporary files that killed updater processes left there. Keyed by the
+// path inside the destination: a directory reached by two paths is swept
+// twice, which is harmless.
 class SweptDirectories {
  public:
-  void sweep(int directory) {
-    struct stat info;
-    if (::fstat(directory, &info) != 0) return;
-    if (_seen.insert({info.st_dev, info.st_ino}).second) platform::removeStaleTemporaries(directory);
+  void sweep(const fs::path& relative, int directory) {
+    if (_seen.insert(relative.native()).second) platform::removeStaleTemporaries(directory);
   }
 
  private:
-  std::set<std::pair<dev_t, ino_t>> _seen;
+  std::set<std::string> _seen;
 };
 
 // Unpacks a file entry into the open directory `directory` under `name`.
-void unpackFile(ZipArchiveEntry& entry, std::istream& in, int directory, const std::string& name,
+void unpackFile(ZipArchiveEntry& entry, std::istream& in, platform::FileDescriptor directory, const std::string& name,
                 const fs::path& target, std::vector<char>& buffer) {
   // A file is never put in place of a directory: renaming over it would fail
   // anyway, but only after the whole entry had been unpacked for nothing.
   struct stat info;
-  if (::fstatat(directory, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode)) {
+  if (::fstatat(directory.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode)) {
     throw fs::filesystem_error("cannot unzip file", target, std::error_code(EISDIR, std::generic_category()));
   }
-  platform::AtomicFile file(directory, name, target);
+  platform::AtomicFile file(std::move(directory), name, target);
   copyChecked(in, entry, buffer, [&file](const char* bytes, std::size_t count) { file.write(bytes, count); });
   // Without a stored mode (archives made on other systems) the file keeps
   // the bits a new file gets rather than becoming unreadable.
@@ -224,15 +224,16 @@ void UnzipAction::perform() {
     }
     StreamCloser closer(*entry);
     // Without its decoder the stored bytes would come through undecoded.
-    if (!ZipMethodResolver::GetZipMethodInstance(entry->GetCompressionMethod())) {
+    if (!ZipMethodResolver::IsSupported(entry->GetCompressionMethod())) {
       throw std::runtime_error("Archive entry " + name + " uses compression method " +
                                std::to_string(entry->GetCompressionMethod()) + ", which the updater cannot read");
     }
     if (isSymlink(*entry)) {
       unpackSymlink(*entry, *in, *relative, tree, buffer);
     } else {
-      swept.sweep(directoryOfFile->get());
-      unpackFile(*entry, *in, directoryOfFile->get(), relative->filename().string(), tree.root() / *relative, buffer);
+      swept.sweep(relative->parent_path(), directoryOfFile->get());
+      unpackFile(*entry, *in, std::move(*directoryOfFile), relative->filename().string(), tree.root() / *relative,
+                 buffer);
     }
   }
 }

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <functional>
+#include <utility>
 
 #include "platform/ChangeGuard.h"
 #include "platform/SystemError.h"
@@ -46,12 +47,6 @@ FileDescriptor openParent(const fs::path& target) {
   return fd;
 }
 
-FileDescriptor duplicate(int fd, const fs::path& shownAs) {
-  FileDescriptor copy(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
-  if (!copy) throwSystemError("cannot open directory", shownAs.parent_path(), errno);
-  return copy;
-}
-
 // The process id in a temporary file's name, or 0 when `name` is none.
 pid_t ownerOf(const char* name) {
   const std::size_t prefix = sizeof(kTemporaryPrefix) - 1;
@@ -67,8 +62,8 @@ pid_t ownerOf(const char* name) {
 
 }  // namespace
 
-AtomicFile::AtomicFile(int directory, const std::string& name, const fs::path& shownAs)
-    : _directory(duplicate(directory, shownAs)), _name(name), _shownAs(shownAs) {
+AtomicFile::AtomicFile(FileDescriptor directory, const std::string& name, const fs::path& shownAs)
+    : _directory(std::move(directory)), _name(name), _shownAs(shownAs) {
   _temporary = createFresh(
       shownAs,
       [this](const std::string& candidate) {
@@ -79,8 +74,7 @@ AtomicFile::AtomicFile(int directory, const std::string& name, const fs::path& s
       "cannot create temporary file");
 }
 
-AtomicFile::AtomicFile(const fs::path& target)
-    : AtomicFile(openParent(target).get(), target.filename().string(), target) {}
+AtomicFile::AtomicFile(const fs::path& target) : AtomicFile(openParent(target), target.filename().string(), target) {}
 
 AtomicFile::~AtomicFile() {
   _file.reset();

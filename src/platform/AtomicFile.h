@@ -34,10 +34,11 @@ namespace platform {
 
 class AtomicFile {
  public:
-  // Creates the temporary file in the open directory `directory` for the
-  // target `name` (one path element), with the mode a new file gets (0666
-  // less the process umask). `shownAs` is the target's path for messages.
-  AtomicFile(int directory, const std::string& name, const std::filesystem::path& shownAs);
+  // Creates the temporary file in the open directory `directory` (kept
+  // until the end) for the target `name` (one path element), with the mode
+  // a new file gets (0666 less the process umask). `shownAs` is the
+  // target's path for messages.
+  AtomicFile(FileDescriptor directory, const std::string& name, const std::filesystem::path& shownAs);
   // The same for a target given by path; its directory is opened here.
   explicit AtomicFile(const std::filesystem::path& target);
   ~AtomicFile();

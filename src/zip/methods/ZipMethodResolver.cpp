@@ -21,3 +21,8 @@ ICompressionMethod::Ptr ZipMethodResolver::GetZipMethodInstance(uint16_t compres
   if (Matches<LzmaMethod>(compressionMethod)) return std::make_shared<LzmaMethod>();
   return nullptr;
 }
+
+bool ZipMethodResolver::IsSupported(uint16_t compressionMethod) {
+  return Matches<StoreMethod>(compressionMethod) || Matches<DeflateMethod>(compressionMethod) ||
+         Matches<Bzip2Method>(compressionMethod) || Matches<LzmaMethod>(compressionMethod);
+}

@@ -12,4 +12,6 @@ class ZipMethodResolver {
  public:
   // Every call builds a new object, so no two chains share a decoder.
   static ICompressionMethod::Ptr GetZipMethodInstance(uint16_t compressionMethod);
+  // Whether GetZipMethodInstance gives a method for the number; builds none.
+  static bool IsSupported(uint16_t compressionMethod);
 };
