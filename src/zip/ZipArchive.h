@@ -8,6 +8,9 @@
 // their archive is gone. Failure: bytes that are not a ZIP archive, or a
 // damaged directory, give fewer entries (possibly none); nothing here throws
 // except allocation failure. One thread at a time.
+//
+// Part of the reader's interface, not called by the updater itself:
+// GetComment and SeekToSignature.
 #pragma once
 
 #include <cstdint>

@@ -8,6 +8,10 @@
 // when the entry cannot be read (version needed above 63, a chain already open, encrypted without password or with a
 // wrong one, a missing local header); damaged data ends the stream early. Nothing throws except allocation failure. One
 // thread at a time.
+//
+// Part of the reader's interface, not called by the updater itself: GetName,
+// GetComment, GetLastWriteTime, GetPassword, SetPassword,
+// IsDecompressionStreamOpened and SeekToCompressedData.
 #pragma once
 
 #include <cstdint>

@@ -12,15 +12,16 @@
 
 #include <climits>
 
-#include "zip/methods/decoder_base.h"
+#include "zip/methods/codec_decoder.h"
 
 struct bzip2_decoder_properties : compression_decoder_properties_interface {
   void normalize() override {}
 };
 
 template <typename ELEM_TYPE_, typename TRAITS_TYPE_>
-class basic_bzip2_decoder : public basic_decoder_base<ELEM_TYPE_, TRAITS_TYPE_> {
-  using base = basic_decoder_base<ELEM_TYPE_, TRAITS_TYPE_>;
+class basic_bzip2_decoder : public basic_codec_decoder<ELEM_TYPE_, TRAITS_TYPE_> {
+  using base = basic_codec_decoder<ELEM_TYPE_, TRAITS_TYPE_>;
+  using step_state = typename base::step_state;
 
  public:
   using istream_type = typename base::istream_type;
@@ -42,53 +43,33 @@ class basic_bzip2_decoder : public basic_decoder_base<ELEM_TYPE_, TRAITS_TYPE_> 
     props.normalize();
     this->allocate_buffers(stream, props.BufferCapacity);
     _bzstream = bz_stream{};
-    _bzstream.next_in = nullptr;
-    _bzstream.avail_in = 0;
-    _bzstream.next_out = nullptr;
-    _bzstream.avail_out = UINT_MAX;  // so that the first step reads input
-    _bzstream.bzalloc = nullptr;
-    _bzstream.bzfree = nullptr;
-    _bzstream.opaque = nullptr;
-    _lastError = BZ2_bzDecompressInit(&_bzstream, 0, 0);
-    _started = _lastError == BZ_OK;
-    _failed = !_started;
+    _bzstream.avail_out = UINT_MAX;  // not full, so that the first step reads input
+    _started = BZ2_bzDecompressInit(&_bzstream, 0, 0) == BZ_OK;
+    this->_ended = !_started;
   }
 
-  size_t decode_next() override {
-    this->set_produced(0);
-    if (_failed) return 0;
-    for (;;) {
-      if (_bzstream.avail_out != 0) {
-        if (this->_endOfInput) return 0;
-        const size_t count = this->read_input();
-        if (count < this->_bufferCapacity) this->_endOfInput = true;
-        _bzstream.next_in = this->_inputBuffer.get();
-        _bzstream.avail_in = static_cast<unsigned int>(count);
-      }
-      _bzstream.next_out = this->_outputBuffer.get();
-      _bzstream.avail_out = static_cast<unsigned int>(this->_bufferCapacity);
-      _lastError = BZ2_bzDecompress(&_bzstream);
-      const size_t produced = this->_bufferCapacity - _bzstream.avail_out;
-      this->set_produced(produced);
-      if (_lastError < 0) {
-        _failed = true;
-        return produced;
-      }
-      if (_lastError == BZ_STREAM_END) {
-        // Nothing follows the end of the stream; a later step ends at once.
-        _failed = true;
-        return produced;
-      }
-      if (produced != 0) return produced;
-    }
+ protected:
+  bool output_full() const override { return _bzstream.avail_out == 0; }
+  bool input_left() const override { return _bzstream.avail_in != 0; }
+
+  void set_input(ELEM_TYPE_* input, size_t count) override {
+    _bzstream.next_in = input;
+    _bzstream.avail_in = static_cast<unsigned int>(count);
   }
 
+  step_state step(ELEM_TYPE_* output, size_t capacity, size_t& produced) override {
+    _bzstream.next_out = output;
+    _bzstream.avail_out = static_cast<unsigned int>(capacity);
+    const int result = BZ2_bzDecompress(&_bzstream);
+    produced = capacity - _bzstream.avail_out;
+    if (result < 0) return step_state::failed;
+    // Nothing follows the end of the stream.
+    return result == BZ_STREAM_END ? step_state::finished : step_state::running;
+  }
 
  private:
   bz_stream _bzstream{};
-  int _lastError = BZ_OK;
   bool _started = false;
-  bool _failed = false;
 };
 
 using bzip2_decoder = basic_bzip2_decoder<char, std::char_traits<char>>;

@@ -17,13 +17,14 @@
 #include <cstdint>
 #include <memory>
 
-#include "zip/methods/decoder_base.h"
+#include "zip/methods/codec_decoder.h"
 #include "zip/methods/deflate_decoder_properties.h"
 #include "zip/methods/zlib_deflate_decoder.h"
 
 template <typename ELEM_TYPE_, typename TRAITS_TYPE_>
-class basic_isal_deflate_decoder : public basic_decoder_base<ELEM_TYPE_, TRAITS_TYPE_> {
-  using base = basic_decoder_base<ELEM_TYPE_, TRAITS_TYPE_>;
+class basic_isal_deflate_decoder : public basic_codec_decoder<ELEM_TYPE_, TRAITS_TYPE_> {
+  using base = basic_codec_decoder<ELEM_TYPE_, TRAITS_TYPE_>;
+  using step_state = typename base::step_state;
 
  public:
   using istream_type = typename base::istream_type;
@@ -48,45 +49,39 @@ class basic_isal_deflate_decoder : public basic_decoder_base<ELEM_TYPE_, TRAITS_
     _state->next_in = nullptr;
     _state->avail_in = 0;
     _state->next_out = nullptr;
-    _state->avail_out = UINT32_MAX;  // so that the first step reads input
-    _failed = false;
-    _finished = false;
+    _state->avail_out = UINT32_MAX;  // not full, so that the first step reads input
+    this->_ended = false;
     _zlib.reset();
   }
 
-  size_t decode_next() override {
-    this->set_produced(0);
-    if (_zlib != nullptr) return replay_next();
-    if (_failed) return 0;
-    for (;;) {
-      if (_state->avail_out != 0) {
-        // The previous step used up its input (or found the end).
-        if (this->_endOfInput) return _finished ? 0 : start_replay();
-        // Input left over with output space to spare: ISA-L cannot go on,
-        // so zlib decides where the data ends.
-        if (_state->avail_in != 0) return start_replay();
-        const size_t count = this->read_input();
-        if (count < this->_bufferCapacity) this->_endOfInput = true;
-        _state->next_in = reinterpret_cast<uint8_t*>(this->_inputBuffer.get());
-        _state->avail_in = static_cast<uint32_t>(count);
-      }
-      _state->next_out = reinterpret_cast<uint8_t*>(this->_outputBuffer.get());
-      _state->avail_out = static_cast<uint32_t>(this->_bufferCapacity);
-      const int result = isal_inflate(_state.get());
-      if (result < 0) return start_replay();
-      const size_t produced = this->_bufferCapacity - _state->avail_out;
-      this->set_produced(produced);
-      _finished = _state->block_state == ISAL_BLOCK_FINISH;
-      if (_finished) this->_endOfInput = true;
-      if (produced != 0) return produced;
-      if (_finished) return 0;
-    }
+ protected:
+  bool output_full() const override { return _state->avail_out == 0; }
+  // Input left over with output space to spare: ISA-L cannot go on.
+  bool input_left() const override { return _state->avail_in != 0; }
+
+  void set_input(ELEM_TYPE_* input, size_t count) override {
+    _state->next_in = reinterpret_cast<uint8_t*>(input);
+    _state->avail_in = static_cast<uint32_t>(count);
   }
+
+  step_state step(ELEM_TYPE_* output, size_t capacity, size_t& produced) override {
+    _state->next_out = reinterpret_cast<uint8_t*>(output);
+    _state->avail_out = static_cast<uint32_t>(capacity);
+    if (isal_inflate(_state.get()) < 0) return step_state::failed;
+    produced = capacity - _state->avail_out;
+    return _state->block_state == ISAL_BLOCK_FINISH ? step_state::finished : step_state::running;
+  }
+
+  // Where ISA-L fails or the input ends inside the data, zlib decides where
+  // the data ends.
+  size_t after_end() override { return _zlib != nullptr ? replay_next() : 0; }
+  size_t end_early() override { return start_replay(); }
+  size_t fail(size_t) override { return start_replay(); }
 
  private:
   // Restarts the data with zlib, to end it where zlib ends it.
   size_t start_replay() {
-    _failed = true;
+    this->_ended = true;
     istream_type& source = *this->_stream;
     source.clear();
     if (!source.seekg(0)) return 0;
@@ -115,8 +110,6 @@ class basic_isal_deflate_decoder : public basic_decoder_base<ELEM_TYPE_, TRAITS_
   }
 
   std::unique_ptr<inflate_state> _state;
-  bool _failed = false;
-  bool _finished = false;
   deflate_decoder_properties _props;
   std::unique_ptr<basic_zlib_deflate_decoder<ELEM_TYPE_, TRAITS_TYPE_>> _zlib;
   size_t _toSkip = 0;

@@ -16,7 +16,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "zip/methods/decoder_base.h"
+#include "zip/methods/codec_decoder.h"
 
 struct lzma_decoder_properties : compression_decoder_properties_interface {
   // The entry's uncompressed size, or UnknownSize.
@@ -26,8 +26,9 @@ struct lzma_decoder_properties : compression_decoder_properties_interface {
 };
 
 template <typename ELEM_TYPE_, typename TRAITS_TYPE_>
-class basic_lzma_decoder : public basic_decoder_base<ELEM_TYPE_, TRAITS_TYPE_> {
-  using base = basic_decoder_base<ELEM_TYPE_, TRAITS_TYPE_>;
+class basic_lzma_decoder : public basic_codec_decoder<ELEM_TYPE_, TRAITS_TYPE_> {
+  using base = basic_codec_decoder<ELEM_TYPE_, TRAITS_TYPE_>;
+  using step_state = typename base::step_state;
 
  public:
   using istream_type = typename base::istream_type;
@@ -58,7 +59,7 @@ class basic_lzma_decoder : public basic_decoder_base<ELEM_TYPE_, TRAITS_TYPE_> {
     stream.read(reinterpret_cast<ELEM_TYPE_*>(header), HeaderSize);
     this->_bytesRead += static_cast<size_t>(stream.gcount());
     if (stream.gcount() != static_cast<std::streamsize>(HeaderSize)) {
-      _failed = true;
+      this->_ended = true;
       return;
     }
     // Header bytes 0-3 (encoder version, properties size) are not checked:
@@ -68,7 +69,7 @@ class basic_lzma_decoder : public basic_decoder_base<ELEM_TYPE_, TRAITS_TYPE_> {
     lzma_filter filter{};
     filter.id = LZMA_FILTER_LZMA1;
     if (lzma_properties_decode(&filter, nullptr, properties, PropertiesSize) != LZMA_OK) {
-      _failed = true;
+      this->_ended = true;
       return;
     }
     // lzma_properties_decode allocated the options; we keep our own copy.
@@ -87,44 +88,33 @@ class basic_lzma_decoder : public basic_decoder_base<ELEM_TYPE_, TRAITS_TYPE_> {
     }
     filter.options = &_options;
     lzma_filter filters[2] = {filter, {LZMA_VLI_UNKNOWN, nullptr}};
-    _failed = lzma_raw_decoder(&_lzmaStream, filters) != LZMA_OK;
+    this->_ended = lzma_raw_decoder(&_lzmaStream, filters) != LZMA_OK;
+    _lzmaStream.avail_out = SIZE_MAX;  // not full, so that the first step reads input
   }
 
-  size_t decode_next() override {
-    this->set_produced(0);
-    if (_failed) return 0;
-    for (;;) {
-      bool sourceDry = false;
-      if (_lzmaStream.avail_in == 0) {
-        const size_t count = this->read_input();
-        _lzmaStream.next_in = reinterpret_cast<const uint8_t*>(this->_inputBuffer.get());
-        _lzmaStream.avail_in = count;
-        sourceDry = count == 0;
-      }
-      const size_t availableIn = _lzmaStream.avail_in;
-      _lzmaStream.next_out = reinterpret_cast<uint8_t*>(this->_outputBuffer.get());
-      _lzmaStream.avail_out = this->_bufferCapacity;
-      const lzma_ret result = lzma_code(&_lzmaStream, LZMA_RUN);
-      const size_t produced = this->_bufferCapacity - _lzmaStream.avail_out;
-      const size_t consumed = availableIn - _lzmaStream.avail_in;
-      this->set_produced(produced);
-      if (result != LZMA_OK) {
-        // End of the data (marker or stated size reached) or corrupt data.
-        _failed = true;
-        return produced;
-      }
-      if (produced != 0) return produced;
-      if (consumed == 0 || sourceDry) {
-        _failed = true;
-        return 0;
-      }
-    }
+ protected:
+  bool output_full() const override { return _lzmaStream.avail_out == 0; }
+  bool input_left() const override { return _lzmaStream.avail_in != 0; }
+
+  void set_input(ELEM_TYPE_* input, size_t count) override {
+    _lzmaStream.next_in = reinterpret_cast<const uint8_t*>(input);
+    _lzmaStream.avail_in = count;
+  }
+
+  // The end of the data (marker or stated size reached) ends it as corrupt
+  // data does, after what the step produced.
+  step_state step(ELEM_TYPE_* output, size_t capacity, size_t& produced) override {
+    _lzmaStream.next_out = reinterpret_cast<uint8_t*>(output);
+    _lzmaStream.avail_out = capacity;
+    const lzma_ret result = lzma_code(&_lzmaStream, LZMA_RUN);
+    produced = capacity - _lzmaStream.avail_out;
+    if (result == LZMA_STREAM_END) return step_state::finished;
+    return result == LZMA_OK ? step_state::running : step_state::failed;
   }
 
  private:
   lzma_stream _lzmaStream = LZMA_STREAM_INIT;
   lzma_options_lzma _options{};
-  bool _failed = false;
 };
 
 using lzma_decoder = basic_lzma_decoder<char, std::char_traits<char>>;

@@ -10,12 +10,13 @@
 
 #include <climits>
 
-#include "zip/methods/decoder_base.h"
+#include "zip/methods/codec_decoder.h"
 #include "zip/methods/deflate_decoder_properties.h"
 
 template <typename ELEM_TYPE_, typename TRAITS_TYPE_>
-class basic_zlib_deflate_decoder : public basic_decoder_base<ELEM_TYPE_, TRAITS_TYPE_> {
-  using base = basic_decoder_base<ELEM_TYPE_, TRAITS_TYPE_>;
+class basic_zlib_deflate_decoder : public basic_codec_decoder<ELEM_TYPE_, TRAITS_TYPE_> {
+  using base = basic_codec_decoder<ELEM_TYPE_, TRAITS_TYPE_>;
+  using step_state = typename base::step_state;
 
  public:
   using istream_type = typename base::istream_type;
@@ -37,54 +38,35 @@ class basic_zlib_deflate_decoder : public basic_decoder_base<ELEM_TYPE_, TRAITS_
     props.normalize();
     this->allocate_buffers(stream, props.BufferCapacity);
     _zstream = z_stream{};
-    _zstream.next_in = nullptr;
-    _zstream.avail_in = 0;
-    _zstream.next_out = nullptr;
-    _zstream.avail_out = UINT_MAX;  // so that the first step reads input
-    _zstream.zalloc = nullptr;
-    _zstream.zfree = nullptr;
-    _zstream.opaque = nullptr;
+    _zstream.avail_out = UINT_MAX;  // not full, so that the first step reads input
     // Window bits -15: raw deflate with a 32 KiB window.
-    _lastError = inflateInit2(&_zstream, -MAX_WBITS);
-    _started = _lastError == Z_OK;
-    _failed = !_started;
+    _started = inflateInit2(&_zstream, -MAX_WBITS) == Z_OK;
+    this->_ended = !_started;
   }
 
-  size_t decode_next() override {
-    this->set_produced(0);
-    if (_failed) return 0;
-    for (;;) {
-      if (_zstream.avail_out != 0) {
-        // The previous step used up its input.
-        if (this->_endOfInput) return 0;
-        const size_t count = this->read_input();
-        if (count < this->_bufferCapacity) this->_endOfInput = true;
-        _zstream.next_in = reinterpret_cast<Bytef*>(this->_inputBuffer.get());
-        _zstream.avail_in = static_cast<uInt>(count);
-      }
-      _zstream.next_out = reinterpret_cast<Bytef*>(this->_outputBuffer.get());
-      _zstream.avail_out = static_cast<uInt>(this->_bufferCapacity);
-      _lastError = inflate(&_zstream, Z_NO_FLUSH);
-      const size_t produced = this->_bufferCapacity - _zstream.avail_out;
-      if (_lastError < 0 && _lastError != Z_BUF_ERROR) {
-        // Corrupt data: deliver what came before the error, then end.
-        _failed = true;
-        this->set_produced(produced);
-        return produced;
-      }
-      this->set_produced(produced);
-      if (_lastError == Z_STREAM_END) this->_endOfInput = true;
-      if (produced != 0) return produced;
-      if (_lastError == Z_STREAM_END) return 0;
-    }
+ protected:
+  bool output_full() const override { return _zstream.avail_out == 0; }
+  bool input_left() const override { return _zstream.avail_in != 0; }
+
+  void set_input(ELEM_TYPE_* input, size_t count) override {
+    _zstream.next_in = reinterpret_cast<Bytef*>(input);
+    _zstream.avail_in = static_cast<uInt>(count);
   }
 
+  step_state step(ELEM_TYPE_* output, size_t capacity, size_t& produced) override {
+    _zstream.next_out = reinterpret_cast<Bytef*>(output);
+    _zstream.avail_out = static_cast<uInt>(capacity);
+    const int result = inflate(&_zstream, Z_NO_FLUSH);
+    produced = capacity - _zstream.avail_out;
+    if (result == Z_STREAM_END) return step_state::finished;
+    // Z_BUF_ERROR only says that this step could not go on.
+    if (result < 0 && result != Z_BUF_ERROR) return step_state::failed;
+    return step_state::running;
+  }
 
  private:
   z_stream _zstream{};
-  int _lastError = Z_OK;
   bool _started = false;
-  bool _failed = false;
 };
 
 using zlib_deflate_decoder = basic_zlib_deflate_decoder<char, std::char_traits<char>>;

@@ -5,10 +5,10 @@
 // buffer, allocated once: either handed over with bytes already read (the
 // entry reads its local header and the first data in one go), or 32 KiB.
 // Every refill reads at the window's own position, so several windows over
-// one archive can be read interleaved. Reads at least a buffer's size go
-// straight into the reader's memory. It reports the end (EOF) when the window
-// is used up or the source delivers nothing more (a truncated archive). It
-// can seek inside the window (so a decoder can start again), not write.
+// one archive can be read interleaved; buffered_istreambuf does the
+// buffering. It reports the end (EOF) when the window is used up or the
+// source delivers nothing more (a truncated archive). It can seek inside the
+// window (so a decoder can start again), not write.
 #pragma once
 
 #include <algorithm>
@@ -17,6 +17,7 @@
 #include <streambuf>
 
 #include "zip/ArchiveSource.h"
+#include "zip/streams/buffered_streambuf.h"
 
 // A buffer for a window, with the window's first bytes possibly in it
 // already at [begin, end).
@@ -29,8 +30,9 @@ struct substream_block {
 };
 
 template <typename ELEM_TYPE_, typename TRAITS_TYPE_ = std::char_traits<ELEM_TYPE_>>
-class sub_streambuf : public std::basic_streambuf<ELEM_TYPE_, TRAITS_TYPE_> {
+class sub_streambuf : public buffered_istreambuf<ELEM_TYPE_, TRAITS_TYPE_> {
   static_assert(sizeof(ELEM_TYPE_) == 1, "archive bytes are read as characters");
+  using buffered_type = buffered_istreambuf<ELEM_TYPE_, TRAITS_TYPE_>;
 
  public:
   using base_type = std::basic_streambuf<ELEM_TYPE_, TRAITS_TYPE_>;
@@ -42,55 +44,9 @@ class sub_streambuf : public std::basic_streambuf<ELEM_TYPE_, TRAITS_TYPE_> {
 
   sub_streambuf(ArchiveSource& source, pos_type startOffset, std::streamsize length,
                 substream_block<ELEM_TYPE_> block = {})
-      : _source(source),
-        _startPosition(startOffset),
-        _currentPosition(startOffset),
-        _endPosition(startOffset + static_cast<off_type>(length)) {
-    if (block.data == nullptr || block.capacity <= 0) {
-      block.data = std::make_unique<ELEM_TYPE_[]>(BufferSize);
-      block.capacity = BufferSize;
-      block.begin = block.end = 0;
-    }
-    _buffer = std::move(block.data);
-    _capacity = block.capacity;
-    const std::streamsize ready =
-        std::clamp<std::streamsize>(block.end - block.begin, 0, std::max<std::streamsize>(length, 0));
-    ELEM_TYPE_* first = _buffer.get() + block.begin;
-    this->setg(first, first, first + ready);
-    _currentPosition += static_cast<off_type>(ready);
-  }
-
-  sub_streambuf(const sub_streambuf&) = delete;
-  sub_streambuf& operator=(const sub_streambuf&) = delete;
+      : sub_streambuf(prepared{}, source, startOffset, length, with_buffer(std::move(block))) {}
 
  protected:
-  int_type underflow() override {
-    if (this->gptr() < this->egptr()) return TRAITS_TYPE_::to_int_type(*this->gptr());
-    return refill() ? TRAITS_TYPE_::to_int_type(*this->gptr()) : TRAITS_TYPE_::eof();
-  }
-
-  // Copies what is buffered; requests of a buffer or more go from the source
-  // straight into `destination`, smaller rests through the buffer.
-  std::streamsize xsgetn(ELEM_TYPE_* destination, std::streamsize count) override {
-    std::streamsize done = 0;
-    while (done < count) {
-      const std::streamsize buffered = this->egptr() - this->gptr();
-      if (buffered > 0) {
-        const std::streamsize step = std::min(buffered, count - done);
-        TRAITS_TYPE_::copy(destination + done, this->gptr(), static_cast<size_t>(step));
-        this->gbump(static_cast<int>(step));
-        done += step;
-      } else if (count - done >= _capacity) {
-        const std::streamsize got = read_source(destination + done, count - done);
-        if (got == 0) break;
-        done += got;
-      } else if (!refill()) {
-        break;
-      }
-    }
-    return done;
-  }
-
   std::streamsize showmanyc() override {
     const std::streamsize left = this->egptr() - this->gptr() + remaining();
     return left > 0 ? left : -1;
@@ -107,7 +63,43 @@ class sub_streambuf : public std::basic_streambuf<ELEM_TYPE_, TRAITS_TYPE_> {
 
   pos_type seekpos(pos_type target, std::ios_base::openmode) override { return seek_to(off_type(target)); }
 
+  // Reads up to `count` bytes (and no more than is left in the window) at
+  // the current position.
+  std::streamsize read_block(ELEM_TYPE_* destination, std::streamsize count) override {
+    const std::streamsize wanted = std::min(count, remaining());
+    if (wanted <= 0) return 0;
+    const size_t got = _source.readAt(static_cast<uint64_t>(off_type(_currentPosition)),
+                                      reinterpret_cast<char*>(destination), static_cast<size_t>(wanted));
+    _currentPosition += static_cast<off_type>(got);
+    return static_cast<std::streamsize>(got);
+  }
+
  private:
+  static substream_block<ELEM_TYPE_> with_buffer(substream_block<ELEM_TYPE_> block) {
+    if (block.data == nullptr || block.capacity <= 0) {
+      block.data = std::make_unique<ELEM_TYPE_[]>(BufferSize);
+      block.capacity = BufferSize;
+      block.begin = block.end = 0;
+    }
+    return block;
+  }
+
+  struct prepared {};  // the block has its buffer
+
+  sub_streambuf(prepared, ArchiveSource& source, pos_type startOffset, std::streamsize length,
+                substream_block<ELEM_TYPE_>&& block)
+      : buffered_type(std::move(block.data), block.capacity),
+        _source(source),
+        _startPosition(startOffset),
+        _currentPosition(startOffset),
+        _endPosition(startOffset + static_cast<off_type>(length)) {
+    const std::streamsize ready =
+        std::clamp<std::streamsize>(block.end - block.begin, 0, std::max<std::streamsize>(length, 0));
+    ELEM_TYPE_* first = this->buffer() + block.begin;
+    this->setg(first, first, first + ready);
+    _currentPosition += static_cast<off_type>(ready);
+  }
+
   std::streamsize remaining() const { return static_cast<std::streamsize>(_endPosition - _currentPosition); }
 
   pos_type seek_to(off_type target) {
@@ -117,37 +109,16 @@ class sub_streambuf : public std::basic_streambuf<ELEM_TYPE_, TRAITS_TYPE_> {
       this->setg(this->eback(), this->eback() + (target - bufferedFrom), this->egptr());
     } else {
       _currentPosition = _startPosition + target;
-      ELEM_TYPE_* begin = _buffer.get();
+      ELEM_TYPE_* begin = this->buffer();
       this->setg(begin, begin, begin);
     }
     return pos_type(target);
-  }
-
-  // Fills the buffer from the window's position; false at the end.
-  bool refill() {
-    ELEM_TYPE_* begin = _buffer.get();
-    const std::streamsize got = read_source(begin, _capacity);
-    this->setg(begin, begin, begin + got);
-    return got > 0;
-  }
-
-  // Reads up to `count` bytes (and no more than is left in the window) at
-  // the current position.
-  std::streamsize read_source(ELEM_TYPE_* destination, std::streamsize count) {
-    const std::streamsize wanted = std::min(count, remaining());
-    if (wanted <= 0) return 0;
-    const size_t got = _source.readAt(static_cast<uint64_t>(off_type(_currentPosition)),
-                                      reinterpret_cast<char*>(destination), static_cast<size_t>(wanted));
-    _currentPosition += static_cast<off_type>(got);
-    return static_cast<std::streamsize>(got);
   }
 
   ArchiveSource& _source;
   pos_type _startPosition;
   pos_type _currentPosition;  // source position of the get area's end
   pos_type _endPosition;
-  std::unique_ptr<ELEM_TYPE_[]> _buffer;
-  std::streamsize _capacity = 0;
 };
 
 template <typename ELEM_TYPE_, typename TRAITS_TYPE_ = std::char_traits<ELEM_TYPE_>>

@@ -7,21 +7,23 @@
 // header must be read and checked (read_encryption_header) before any data:
 // until then reading yields EOF. The check compares only the header's last
 // byte with the expected one (_finalByte); a header shorter than 12 bytes
-// fails the check. Reading ends (EOF) when the source ends. Large reads are
-// decrypted straight into the reader's memory.
+// fails the check. Reading ends (EOF) when the source ends. The buffering,
+// large reads decrypted straight into the reader's memory included, is
+// buffered_istreambuf's.
 #pragma once
 
 #include <zlib.h>
 
-#include <algorithm>
 #include <cassert>
 #include <cstdint>
 #include <istream>
 #include <memory>
 #include <streambuf>
 
+#include "zip/streams/buffered_streambuf.h"
+
 template <typename ELEM_TYPE_, typename TRAITS_TYPE_ = std::char_traits<ELEM_TYPE_>>
-class zip_crypto_streambuf : public std::basic_streambuf<ELEM_TYPE_, TRAITS_TYPE_> {
+class zip_crypto_streambuf : public buffered_istreambuf<ELEM_TYPE_, TRAITS_TYPE_> {
  public:
   using base_type = std::basic_streambuf<ELEM_TYPE_, TRAITS_TYPE_>;
   using int_type = typename base_type::int_type;
@@ -31,15 +33,11 @@ class zip_crypto_streambuf : public std::basic_streambuf<ELEM_TYPE_, TRAITS_TYPE
   static constexpr size_t EncryptionHeaderSize = 12;
 
   zip_crypto_streambuf(istream_type& input, const char* password)
-      : _internalBuffer(std::make_unique<ELEM_TYPE_[]>(BufferSize)), _inputStream(&input) {
+      : buffered_istreambuf<ELEM_TYPE_, TRAITS_TYPE_>(std::make_unique<ELEM_TYPE_[]>(BufferSize), BufferSize),
+        _inputStream(&input) {
     assert(password != nullptr);
-    ELEM_TYPE_* begin = _internalBuffer.get();
-    this->setg(begin, begin, begin);
     init_keys(password);
   }
-
-  zip_crypto_streambuf(const zip_crypto_streambuf&) = delete;
-  zip_crypto_streambuf& operator=(const zip_crypto_streambuf&) = delete;
 
   void set_final_byte(int finalByte) { _finalByte = finalByte; }
 
@@ -54,33 +52,9 @@ class zip_crypto_streambuf : public std::basic_streambuf<ELEM_TYPE_, TRAITS_TYPE
   }
 
  protected:
-  int_type underflow() override {
-    if (!_encryptionHeaderRead) return TRAITS_TYPE_::eof();
-    if (this->gptr() < this->egptr()) return TRAITS_TYPE_::to_int_type(*this->gptr());
-    ELEM_TYPE_* begin = _internalBuffer.get();
-    const std::streamsize count = read_and_decrypt(begin, BufferSize);
-    this->setg(begin, begin, begin + count);
-    if (count == 0) return TRAITS_TYPE_::eof();
-    return TRAITS_TYPE_::to_int_type(*begin);
-  }
-
-  std::streamsize xsgetn(ELEM_TYPE_* destination, std::streamsize count) override {
+  // Nothing comes before the header has been read.
+  std::streamsize read_block(ELEM_TYPE_* destination, std::streamsize count) override {
     if (!_encryptionHeaderRead) return 0;
-    std::streamsize done = std::min<std::streamsize>(count, this->egptr() - this->gptr());
-    if (done > 0) {
-      TRAITS_TYPE_::copy(destination, this->gptr(), static_cast<size_t>(done));
-      this->gbump(static_cast<int>(done));
-    }
-    while (done < count) {
-      const std::streamsize got = read_and_decrypt(destination + done, count - done);
-      if (got == 0) break;
-      done += got;
-    }
-    return done;
-  }
-
- private:
-  std::streamsize read_and_decrypt(ELEM_TYPE_* destination, std::streamsize count) {
     _inputStream->read(destination, count);
     const std::streamsize got = _inputStream->gcount();
     auto* bytes = reinterpret_cast<uint8_t*>(destination);
@@ -88,6 +62,7 @@ class zip_crypto_streambuf : public std::basic_streambuf<ELEM_TYPE_, TRAITS_TYPE
     return got;
   }
 
+ private:
   void init_keys(const char* password) {
     _keys[0] = 0x12345678;
     _keys[1] = 0x23456789;
@@ -117,7 +92,6 @@ class zip_crypto_streambuf : public std::basic_streambuf<ELEM_TYPE_, TRAITS_TYPE
     return plain;
   }
 
-  std::unique_ptr<ELEM_TYPE_[]> _internalBuffer;
   istream_type* _inputStream;
   uint32_t _keys[3] = {};
   uint8_t _encryptionHeader[EncryptionHeaderSize] = {};
