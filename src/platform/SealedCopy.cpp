@@ -11,20 +11,18 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/SystemError.h"
+
 namespace fs = std::filesystem;
 
 namespace platform {
 namespace {
 
-[[noreturn]] void fail(const char* what, int error = errno) {
-  throw fs::filesystem_error(what, std::error_code(error, std::generic_category()));
-}
-
 void writeAll(int to, const unsigned char* bytes, std::size_t count) {
   while (count > 0) {
     ssize_t written = ::write(to, bytes, count);
     if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) fail("cannot write the private copy");
+    if (written <= 0) throwSystemError("cannot write the private copy", errno);
     bytes += written;
     count -= static_cast<std::size_t>(written);
   }
@@ -37,7 +35,7 @@ const unsigned char kNoBytes[1] = {0};
 MappedBytes::MappedBytes(int fd, std::size_t size) : _bytes(kNoBytes), _size(size) {
   if (size == 0) return;
   void* mapping = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-  if (mapping == MAP_FAILED) fail("cannot map the private copy");
+  if (mapping == MAP_FAILED) throwSystemError("cannot map the private copy", errno);
   _mapping = mapping;
   _bytes = static_cast<const unsigned char*>(mapping);
 }
@@ -73,7 +71,7 @@ void SealedCopy::release() noexcept {
 void SealedCopy::createMemoryFile() {
 #ifdef __linux__
   _fd = ::memfd_create("updater-sealed-copy", MFD_CLOEXEC | MFD_ALLOW_SEALING);
-  if (_fd < 0 && errno != ENOSYS && errno != EINVAL) fail("cannot create the private copy");
+  if (_fd < 0 && errno != ENOSYS && errno != EINVAL) throwSystemError("cannot create the private copy", errno);
   if (_fd >= 0) _path = "/proc/self/fd/" + std::to_string(_fd);
 #endif
 }
@@ -84,7 +82,7 @@ void SealedCopy::createTemporaryFile() {
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
   // mkdtemp makes the directory with mode 0700.
-  if (::mkdtemp(name.data()) == nullptr) fail("cannot create a directory for the private copy");
+  if (::mkdtemp(name.data()) == nullptr) throwSystemError("cannot create a directory for the private copy", errno);
   _directory = name.data();
   _path = _directory + "/copy";
   _fd = ::open(_path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
@@ -92,7 +90,7 @@ void SealedCopy::createTemporaryFile() {
     int error = errno;
     ::rmdir(_directory.c_str());
     _directory.clear();
-    fail("cannot create the private copy", error);
+    throwSystemError("cannot create the private copy", error);
   }
 }
 
@@ -104,7 +102,7 @@ void SealedCopy::copyFrom(int source, const BlockSink& eachBlock) {
   for (;;) {
     ssize_t got = ::pread(source, buffer.data(), kBlock, static_cast<off_t>(_size));
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0) fail("cannot read the file to copy");
+    if (got < 0) throwSystemError("cannot read the file to copy", errno);
     if (got == 0) return;
     writeAll(_fd, buffer.data(), static_cast<std::size_t>(got));
     if (eachBlock) eachBlock(buffer.data(), static_cast<std::size_t>(got));
@@ -116,15 +114,15 @@ void SealedCopy::seal() {
   if (_directory.empty()) {
 #ifdef __linux__
     if (::fcntl(_fd, F_ADD_SEALS, F_SEAL_WRITE | F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) != 0) {
-      fail("cannot seal the private copy");
+      throwSystemError("cannot seal the private copy", errno);
     }
 #endif
   } else if (::fchmod(_fd, 0400) != 0) {
-    fail("cannot make the private copy read-only");
+    throwSystemError("cannot make the private copy read-only", errno);
   }
   // The path must open the copy, or later reads could not use it.
   int probe = ::open(_path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (probe < 0) fail("cannot reopen the private copy");
+  if (probe < 0) throwSystemError("cannot reopen the private copy", errno);
   ::close(probe);
 }
 

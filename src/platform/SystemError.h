@@ -7,6 +7,7 @@
 
 namespace platform {
 
+[[noreturn]] void throwSystemError(const char* what, int error);
 [[noreturn]] void throwSystemError(const char* what, const std::filesystem::path& path, int error);
 [[noreturn]] void throwSystemError(const char* what, const std::filesystem::path& path,
                                    const std::filesystem::path& other, int error);

@@ -13,6 +13,7 @@
 #include <system_error>
 
 #include "platform/FileDescriptor.h"
+#include "platform/SystemError.h"
 #include "signing/SmallFile.h"
 
 namespace signing {
@@ -53,8 +54,7 @@ VerifiedPackage verifyPackage(const std::string& packagePath, const std::string&
   // a regular file are not affected.
   platform::FileDescriptor package(::open(packagePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (package.get() < 0) {
-    throw std::filesystem::filesystem_error("cannot open package", packagePath,
-                                            std::error_code(errno, std::generic_category()));
+    platform::throwSystemError("cannot open package", packagePath, errno);
   }
   // A device or a pipe could feed the copy without end.
   struct stat info;
