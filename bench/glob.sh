@@ -8,6 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="${1:-build}"
+bench/programs.sh "$build" bench_glob_tree
 program="$build/bench/bench_glob_tree"
 [[ -x "$program" ]] || { echo "missing $program: build the target bench_glob_tree first" >&2; exit 1; }
 program="$(realpath "$program")"

@@ -9,6 +9,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="${1:-build}"
+bench/programs.sh "$build" updater bench_select
 updater="$build/updater"
 setup="$build/bench/bench_select"
 for program in "$updater" "$setup"; do

@@ -22,6 +22,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build="${1:-build}"
 runs="${2:-3}"
+bench/programs.sh "$build" updater bench_unzip_packages
 updater="$build/updater"
 maker="$build/bench/bench_unzip_packages"
 for program in "$updater" "$maker"; do

@@ -7,6 +7,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="${BUILD_DIR:-build}"
-cmake --build "$build" --target bench_zip_streams -j2 >/dev/null
+bench/programs.sh "$build" bench_zip_streams
 echo "Entry stream vs direct decoding ($(grep -m1 CMAKE_BUILD_TYPE: "$build/CMakeCache.txt" | cut -d= -f2) build)"
 "$build/bench/bench_zip_streams" "$@"

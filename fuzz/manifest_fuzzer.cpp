@@ -16,8 +16,8 @@
 #include <string>
 
 #include "FuzzCheck.h"
+#include "alias/AliasResolver.h"
 #include "driver/ActionParser.h"
-#include "driver/AliasResolver.h"
 #include "driver/ManifestDocument.h"
 
 namespace {

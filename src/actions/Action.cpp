@@ -3,9 +3,9 @@
 #include "actions/ActionFields.h"
 
 Action::Action(const rapidjson::Value& object) {
-  if (auto text = fields::readString(object, "description")) description = *text;
+  if (auto text = fields::readString(object, "description")) _description = *text;
 }
 
-bool Action::isValid() const { return valid; }
+bool Action::isValid() const { return _valid; }
 
-std::string Action::getDescription() const { return description; }
+std::string Action::getDescription() const { return _description; }

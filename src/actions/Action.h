@@ -1,7 +1,7 @@
 // Action: the abstract base of every step of an action set.
 //
 // A concrete action reads and checks its manifest fields in its constructor,
-// printing its complaints, and sets `valid` once its required fields are
+// printing its complaints, and sets `_valid` once its required fields are
 // read. The driver performs only valid actions. Actions are always created
 // and owned through std::shared_ptr of their concrete class, which destroys
 // them as that class; the destructor here is therefore protected and not
@@ -27,6 +27,6 @@ class Action {
   Action(const Action&) = default;
   Action& operator=(const Action&) = default;
 
-  std::string description;
-  bool valid = false;
+  std::string _description;
+  bool _valid = false;
 };

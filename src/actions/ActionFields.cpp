@@ -34,9 +34,44 @@ std::optional<bool> readBool(const rapidjson::Value& object, const char* name) {
   return value->GetBool();
 }
 
-const rapidjson::Value* readArray(const rapidjson::Value& object, const char* name) {
+StringList readStringList(const rapidjson::Value& object, const char* name, LoneString lone) {
+  StringList list;
   const rapidjson::Value* value = member(object, name);
-  return value != nullptr && value->IsArray() ? value : nullptr;
+  if (value == nullptr) return list;
+  if (value->IsString() && lone == LoneString::Accepted) {
+    list.items.push_back(textOf(*value));
+    list.status = ListStatus::Ok;
+    return list;
+  }
+  if (!value->IsArray()) {
+    list.status = ListStatus::WrongType;
+    return list;
+  }
+  for (const rapidjson::Value& item : value->GetArray()) {
+    if (!item.IsString()) {
+      list.status = ListStatus::BadItem;
+      return list;
+    }
+    list.items.push_back(textOf(item));
+  }
+  list.status = ListStatus::Ok;
+  return list;
+}
+
+void reportListProblem(const char* name, ListStatus status) {
+  switch (status) {
+    case ListStatus::Ok:
+      return;
+    case ListStatus::Missing:
+      std::cout << "Field " << name << " does not found" << std::endl;
+      return;
+    case ListStatus::WrongType:
+      std::cout << "Field " << name << " has invalid type" << std::endl;
+      return;
+    case ListStatus::BadItem:
+      std::cout << "Field " << name << " array has invalid items type" << std::endl;
+      return;
+  }
 }
 
 void reportParseFailure(const char* kind) { std::cout << "Fail to parse " << kind << " Action"; }

@@ -10,7 +10,7 @@
 namespace fs = std::filesystem;
 
 CopyAction::CopyAction(const rapidjson::Value& object) : FilesActionInterface(object) {
-  valid = destinationPresent && includeValid;
+  _valid = _destinationPresent && _includeValid;
 }
 
 namespace {
@@ -82,7 +82,7 @@ void copyEntry(const fs::path& from, const fs::path& to) {
 
 void CopyAction::perform() {
   const FileList selection = getResultFileList();
-  const fs::path destinationPath(destination);
+  const fs::path destinationPath(_destination);
   refuseCopiesIntoThemselves(selection, destinationPath);
   if (!fs::exists(fs::status(destinationPath))) platform::createDirectories(destinationPath);
   for (const auto& [file, suffix] : selection) {

@@ -12,11 +12,11 @@ DelayAction::DelayAction(const rapidjson::Value& object) : Action(object) {
     fields::reportParseFailure("Delay");
     return;
   }
-  delay = *value;
-  valid = true;
+  _delay = *value;
+  _valid = true;
 }
 
 void DelayAction::perform() {
-  std::cout << "Do delay for " << delay << "ms" << std::endl;
-  if (delay > 0) platform::sleepFor(std::chrono::milliseconds(delay));
+  std::cout << "Do delay for " << _delay << "ms" << std::endl;
+  if (_delay > 0) platform::sleepFor(std::chrono::milliseconds(_delay));
 }

@@ -17,5 +17,5 @@ class DelayAction final : public Action {
   void perform() override;
 
  private:
-  std::int32_t delay = 0;
+  std::int32_t _delay = 0;
 };

@@ -4,7 +4,7 @@
 #include <iostream>
 
 #include "actions/ActionFields.h"
-#include "driver/AliasResolver.h"
+#include "alias/AliasResolver.h"
 
 namespace {
 
@@ -27,37 +27,32 @@ ExecuteAction::ExecuteAction(const rapidjson::Value& object) : Action(object) {
     fields::reportParseFailure("Execute");
     return;
   }
-  program = *programField;
-  valid = true;
+  _program = *programField;
+  _valid = true;
 
-  if (std::optional<bool> waitField = fields::readBool(object, "wait")) wait = *waitField;
+  if (std::optional<bool> waitField = fields::readBool(object, "wait")) _wait = *waitField;
 
-  const rapidjson::Value* list = fields::readArray(object, "arguments");
-  if (list == nullptr) return;
-  std::vector<std::string> collected;
-  for (const rapidjson::Value& item : list->GetArray()) {
-    if (!item.IsString()) {
-      // One bad item spoils the list: the program then runs without any.
-      std::cout << "Field "
-                << "arguments"
-                << " array has invalid items type" << std::endl;
-      return;
-    }
-    collected.push_back(AliasResolver::getInstance().resolve(fields::textOf(item)));
+  // Only an array counts; anything else is passed over in silence.
+  fields::StringList list = fields::readStringList(object, "arguments", fields::LoneString::Refused);
+  for (std::string& item : list.items) item = AliasResolver::getInstance().resolve(item);
+  if (list.status == fields::ListStatus::BadItem) {
+    // One bad item spoils the list: the program then runs without any.
+    fields::reportListProblem("arguments", list.status);
+    return;
   }
-  arguments = std::move(collected);
+  if (list.status == fields::ListStatus::Ok) _arguments = std::move(list.items);
 }
 
 std::string ExecuteAction::commandLine() const {
-  std::string line = program;
-  for (const std::string& argument : arguments) {
+  std::string line = _program;
+  for (const std::string& argument : _arguments) {
     if (hasWhiteSpace(argument)) {
       line += " \"" + argument + "\"";
     } else {
       line += " " + argument;
     }
   }
-  if (!wait) line += "&";
+  if (!_wait) line += "&";
   return line;
 }
 

@@ -28,7 +28,7 @@ class ExecuteAction final : public Action {
   std::string commandLine() const;
 
  private:
-  std::string program;
-  std::vector<std::string> arguments;
-  bool wait = false;
+  std::string _program;
+  std::vector<std::string> _arguments;
+  bool _wait = false;
 };

@@ -101,9 +101,7 @@ void openUpHolders(std::vector<Candidate>& candidates, const std::vector<fs::pat
     for (size_t i = fresh; i < candidates.size(); ++i) {
       const std::string& candidatePath = canonical.of(candidates[i].reached).native();
       for (const fs::path& exclusion : exclusions) {
-        const std::string& excludedPath = canonical.of(exclusion).native();
-        if (candidatePath == excludedPath) continue;
-        if (isProperAncestor(candidatePath, excludedPath)) {
+        if (isProperAncestor(candidatePath, canonical.of(exclusion).native())) {
           holders.push_back(i);
           break;
         }
@@ -167,7 +165,7 @@ std::vector<fs::path> FileSelection::expand(const std::vector<std::string>& patt
   return _recursive ? glob::rglob(patterns) : glob::glob(patterns);
 }
 
-std::vector<SelectedFile> FileSelection::select() const {
+std::vector<SelectedFile> FileSelection::getResultFiles() const {
   CanonicalCache canonical;
 
   std::vector<Candidate> candidates;

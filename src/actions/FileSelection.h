@@ -7,7 +7,7 @@
 // the chain of directory names it was reached through (its suffix). Paths
 // are compared in canonical form; each path is canonicalised once per call.
 //
-// select() writes the "Include list: ", "Exclude list: " and "Result list: "
+// getResultFiles() writes the "Include list: ", "Exclude list: " and "Result list: "
 // sections to standard output. It owns nothing between calls. Failures of the
 // file system (a path that cannot be canonicalised, a status that cannot be
 // read) and of the glob library leave it as exceptions, before any line of
@@ -35,7 +35,7 @@ class FileSelection {
   // excludes nothing. The lists must outlive the object.
   FileSelection(const std::vector<std::string>* include, const std::vector<std::string>* exclude, bool recursive);
 
-  std::vector<SelectedFile> select() const;
+  std::vector<SelectedFile> getResultFiles() const;
 
  private:
   std::vector<std::filesystem::path> expand(const std::vector<std::string>& patterns) const;

@@ -1,56 +1,45 @@
 #include "actions/FilesActionInterface.h"
 
-#include <iostream>
-
 #include "actions/ActionFields.h"
-#include "driver/AliasResolver.h"
+#include "alias/AliasResolver.h"
 
-FilesActionInterface::FilesActionInterface(const rapidjson::Value& object) : Action(object) {
-  includeValid = parseFileList(object, "include", includeList);
-  excludeValid = parseFileList(object, "exclude", excludeList);
-  if (auto text = fields::readString(object, "destination")) {
-    destination = AliasResolver::getInstance().resolve(*text);
-    destinationPresent = true;
-  }
-  recursive = fields::readBool(object, "recursive").value_or(false);
-}
+namespace {
 
-bool FilesActionInterface::parseFileList(const rapidjson::Value& object, const char* name,
-                                         std::vector<std::string>& out) {
-  auto found = object.FindMember(name);
-  if (found == object.MemberEnd()) {
-    std::cout << "Field " << name << " does not found" << std::endl;
-    return false;
-  }
-  const rapidjson::Value& value = found->value;
+// Reads one file list (a string or an array of strings) into `out`,
+// resolving aliases, or prints the field's message and leaves `out` empty.
+bool readFileList(const rapidjson::Value& object, const char* name, std::vector<std::string>& out) {
+  fields::StringList list = fields::readStringList(object, name, fields::LoneString::Accepted);
+  // Items are resolved in order up to a bad one, so an unbound alias before
+  // it still ends the run.
   const AliasResolver& aliases = AliasResolver::getInstance();
-  if (value.IsString()) {
-    out = {aliases.resolve(fields::textOf(value))};
-    return true;
-  }
-  if (!value.IsArray()) {
-    std::cout << "Field " << name << " has invalid type" << std::endl;
+  for (std::string& item : list.items) item = aliases.resolve(item);
+  if (list.status != fields::ListStatus::Ok) {
+    fields::reportListProblem(name, list.status);
     return false;
   }
-  std::vector<std::string> collected;
-  for (const auto& item : value.GetArray()) {
-    if (!item.IsString()) {
-      std::cout << "Field " << name << " array has invalid items type" << std::endl;
-      return false;
-    }
-    collected.push_back(aliases.resolve(fields::textOf(item)));
-  }
-  out = std::move(collected);
+  out = std::move(list.items);
   return true;
 }
 
-std::vector<SelectedFile> FilesActionInterface::selectFiles() const {
-  return FileSelection(includeValid ? &includeList : nullptr, excludeValid ? &excludeList : nullptr, recursive)
-      .select();
+}  // namespace
+
+FilesActionInterface::FilesActionInterface(const rapidjson::Value& object) : Action(object) {
+  _includeValid = readFileList(object, "include", _includeList);
+  _excludeValid = readFileList(object, "exclude", _excludeList);
+  if (auto text = fields::readString(object, "destination")) {
+    _destination = AliasResolver::getInstance().resolve(*text);
+    _destinationPresent = true;
+  }
+  _recursive = fields::readBool(object, "recursive").value_or(false);
+}
+
+std::vector<SelectedFile> FilesActionInterface::getResultFiles() const {
+  return FileSelection(_includeValid ? &_includeList : nullptr, _excludeValid ? &_excludeList : nullptr, _recursive)
+      .getResultFiles();
 }
 
 FilesActionInterface::FileList FilesActionInterface::getResultFileList() {
   FileList result;
-  for (SelectedFile& entry : selectFiles()) result.emplace_back(std::move(entry.file), std::move(entry.suffix));
+  for (SelectedFile& entry : getResultFiles()) result.emplace_back(std::move(entry.file), std::move(entry.suffix));
   return result;
 }

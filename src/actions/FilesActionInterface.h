@@ -22,11 +22,6 @@ class FilesActionInterface : public Action {
  public:
   using FileList = std::vector<std::pair<std::filesystem::path, std::filesystem::path>>;
 
-  // Reads one file list (a string or an array of strings) into `out`,
-  // resolving aliases. Prints the field's message and returns false when the
-  // field is missing or malformed; `out` is then left as it was.
-  static bool parseFileList(const rapidjson::Value& object, const char* name, std::vector<std::string>& out);
-
   // The selection: each selected file or directory (canonical) with the
   // relative directory below the destination in which it belongs.
   FileList getResultFileList();
@@ -39,13 +34,13 @@ class FilesActionInterface : public Action {
 
   // The same selection as getResultFileList(), with the log, keeping for
   // each entry the path through which it was reached.
-  std::vector<SelectedFile> selectFiles() const;
+  std::vector<SelectedFile> getResultFiles() const;
 
-  bool includeValid = false;
-  std::vector<std::string> includeList;
-  bool excludeValid = false;
-  std::vector<std::string> excludeList;
-  bool destinationPresent = false;
-  std::string destination;
-  bool recursive = false;
+  bool _includeValid = false;
+  std::vector<std::string> _includeList;
+  bool _excludeValid = false;
+  std::vector<std::string> _excludeList;
+  bool _destinationPresent = false;
+  std::string _destination;
+  bool _recursive = false;
 };

@@ -8,10 +8,10 @@
 
 namespace fs = std::filesystem;
 
-RemoveAction::RemoveAction(const rapidjson::Value& object) : FilesActionInterface(object) { valid = includeValid; }
+RemoveAction::RemoveAction(const rapidjson::Value& object) : FilesActionInterface(object) { _valid = _includeValid; }
 
 void RemoveAction::perform() {
-  for (const SelectedFile& entry : selectFiles()) {
+  for (const SelectedFile& entry : getResultFiles()) {
     // Removing what lies behind an opened-up link would delete data outside
     // the places the include list names.
     if (entry.throughLink) continue;

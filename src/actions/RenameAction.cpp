@@ -10,12 +10,12 @@ RenameAction::RenameAction(const rapidjson::Value& object) : Action(object) {
   auto fromText = fields::readString(object, "from");
   auto toText = fields::readString(object, "to");
   if (!fromText || !toText) return;
-  from = *fromText;
-  to = *toText;
-  valid = true;
+  _from = *fromText;
+  _to = *toText;
+  _valid = true;
 }
 
 void RenameAction::perform() {
-  std::cout << "Rename " << from << " to " << to << std::endl;
-  platform::renamePath(from, to);
+  std::cout << "Rename " << _from << " to " << _to << std::endl;
+  platform::renamePath(_from, _to);
 }

@@ -18,6 +18,6 @@ class RenameAction final : public Action {
   void perform() override;
 
  private:
-  std::string from;
-  std::string to;
+  std::string _from;
+  std::string _to;
 };

@@ -15,11 +15,12 @@
 
 #include "actions/ActionFields.h"
 #include "actions/QuotedPath.h"
-#include "driver/AliasResolver.h"
+#include "alias/AliasResolver.h"
 #include "platform/AtomicFile.h"
 #include "platform/ChangeGuard.h"
 #include "platform/ConfinedDirectory.h"
 #include "platform/Interrupt.h"
+#include "platform/SystemError.h"
 #include "zip/Crc32.h"
 #include "zip/ZipArchive.h"
 #include "zip/ZipArchiveEntry.h"
@@ -122,7 +123,7 @@ void unpackFile(ZipArchiveEntry& entry, std::istream& in, platform::FileDescript
   // anyway, but only after the whole entry had been unpacked for nothing.
   struct stat info;
   if (::fstatat(directory.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode)) {
-    throw fs::filesystem_error("cannot unzip file", target, std::error_code(EISDIR, std::generic_category()));
+    platform::throwSystemError("cannot unzip file", target, EISDIR);
   }
   platform::AtomicFile file(std::move(directory), name, target);
   copyChecked(in, entry, buffer, [&file](const char* bytes, std::size_t count) { file.write(bytes, count); });
@@ -161,18 +162,18 @@ UnzipAction::UnzipAction(const rapidjson::Value& object) : FilesActionInterface(
     fields::reportParseFailure("Unzip");
     return;
   }
-  source = *sourceText;
-  destinationAsWritten = *destinationText;
-  valid = true;
+  _source = *sourceText;
+  _destinationAsWritten = *destinationText;
+  _valid = true;
 }
 
 void UnzipAction::perform() {
-  std::cout << "Unzip archive " << source << " to " << destinationAsWritten << std::endl;
-  const std::string archivePath = AliasResolver::getInstance().resolve(source);
+  std::cout << "Unzip archive " << _source << " to " << _destinationAsWritten << std::endl;
+  const std::string archivePath = AliasResolver::getInstance().resolve(_source);
   std::cout << "Open zip file " << archivePath << std::endl;
   std::shared_ptr<ZipArchive> archive = ZipFile::Open(archivePath);
 
-  const fs::path destinationPath(destinationAsWritten);
+  const fs::path destinationPath(_destinationAsWritten);
   if (!fs::exists(destinationPath)) platform::createDirectories(destinationPath);
   platform::ConfinedDirectory tree(destinationPath);
 
@@ -204,11 +205,11 @@ void UnzipAction::perform() {
       continue;
     }
 
-    if (!includeList.empty() && !listed(includeList, name)) {
+    if (!_includeList.empty() && !listed(_includeList, name)) {
       std::cout << "Skip unzip file (not in include list)" << name << std::endl;
       continue;
     }
-    if (listed(excludeList, name)) {
+    if (listed(_excludeList, name)) {
       std::cout << "Skip unzip file (in exclude list)" << name << std::endl;
       continue;
     }

@@ -31,6 +31,6 @@ class UnzipAction final : public FilesActionInterface {
   void perform() override;
 
  private:
-  std::string source;                // as written; resolved when performed
-  std::string destinationAsWritten;  // the base class keeps an alias-resolved copy, unused here
+  std::string _source;                // as written; resolved when performed
+  std::string _destinationAsWritten;  // the base class keeps an alias-resolved copy, unused here
 };

@@ -22,18 +22,18 @@ WaitAppFinishAction::WaitAppFinishAction(const rapidjson::Value& object)
 
 WaitAppFinishAction::WaitAppFinishAction(const rapidjson::Value& object,
                                          std::shared_ptr<const platform::ProcessTable> processTable, Pause pause)
-    : Action(object), processes(std::move(processTable)), pauseOneSecond(std::move(pause)) {
+    : Action(object), _processes(std::move(processTable)), _pauseOneSecond(std::move(pause)) {
   std::optional<std::string> programField = fields::readString(object, "program");
   if (!programField) {
     fields::reportParseFailure("Wait App Finish");
     return;
   }
-  program = *programField;
-  valid = true;
+  _program = *programField;
+  _valid = true;
 
-  if (std::optional<bool> close = fields::readBool(object, "close_on_timeout")) closeOnTimeout = *close;
+  if (std::optional<bool> close = fields::readBool(object, "close_on_timeout")) _closeOnTimeout = *close;
   if (std::optional<std::int32_t> limit = fields::readInt(object, "timeout")) {
-    timeout = static_cast<std::uint32_t>(*limit);
+    _timeout = static_cast<std::uint32_t>(*limit);
   }
 }
 
@@ -41,36 +41,36 @@ int WaitAppFinishAction::getAppPid() const {
   // The updater never waits for, or kills, itself, even when the program's
   // name is its own.
   const int self = static_cast<int>(::getpid());
-  for (int pid : processes->listIds()) {
-    if (pid > 0 && pid != self && processes->hasName(pid, program)) return pid;
+  for (int pid : _processes->listIds()) {
+    if (pid > 0 && pid != self && _processes->hasName(pid, _program)) return pid;
   }
   return -1;
 }
 
 void WaitAppFinishAction::perform() {
-  std::cout << "Wait for application finish " << program << std::endl;
+  std::cout << "Wait for application finish " << _program << std::endl;
   const int pid = getAppPid();
   if (pid < 1) return;
 
-  if (timeout != 0) {
+  if (_timeout != 0) {
     std::uint32_t elapsed = 0;
     do {
-      if (!processes->isRunning(pid)) {
-        std::cout << "Application " << program << " is finished " << std::endl;
+      if (!_processes->isRunning(pid)) {
+        std::cout << "Application " << _program << " is finished " << std::endl;
         return;
       }
-      pauseOneSecond();
+      _pauseOneSecond();
       // Near the top of the unsigned range one more step would wrap the count
       // back to a small number and the wait would never end; the time-out has
       // been reached then.
       if (elapsed > std::numeric_limits<std::uint32_t>::max() - kPollMilliseconds) break;
       elapsed += kPollMilliseconds;
-    } while (elapsed < timeout);
+    } while (elapsed < _timeout);
   }
 
-  std::cout << "Application " << program << " finish timeout " << std::endl;
-  if (closeOnTimeout) {
-    std::cout << "Kill application " << program;
-    processes->kill(pid);
+  std::cout << "Application " << _program << " finish timeout " << std::endl;
+  if (_closeOnTimeout) {
+    std::cout << "Kill application " << _program;
+    _processes->kill(pid);
   }
 }

@@ -36,10 +36,10 @@ class WaitAppFinishAction final : public Action {
   int getAppPid() const;
 
  private:
-  std::string program;
-  std::uint32_t timeout = 10000;
-  bool closeOnTimeout = false;
+  std::string _program;
+  std::uint32_t _timeout = 10000;
+  bool _closeOnTimeout = false;
 
-  std::shared_ptr<const platform::ProcessTable> processes;
-  Pause pauseOneSecond;
+  std::shared_ptr<const platform::ProcessTable> _processes;
+  Pause _pauseOneSecond;
 };

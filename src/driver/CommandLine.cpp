@@ -13,7 +13,6 @@ int parseArgs(int argc, char** argv, RunSettings& settings) {
     settings.zipFilePath = argv[1];
     return 0;
   }
-  if (argc < 1) return 0;
 
   for (int i = 1; i < argc; i += 2) {
     const char* flag = argv[i];

@@ -10,8 +10,8 @@
 #include <system_error>
 #include <vector>
 
+#include "alias/AliasResolver.h"
 #include "driver/ActionParser.h"
-#include "driver/AliasResolver.h"
 #include "driver/CommandLine.h"
 #include "driver/ManifestDocument.h"
 #include "driver/ManifestReader.h"

@@ -1,6 +1,6 @@
 #include "actions/ActionTestSupport.h"
 #include "actions/ExecuteAction.h"
-#include "driver/AliasResolver.h"
+#include "alias/AliasResolver.h"
 
 using namespace action_testing;
 
@@ -39,6 +39,7 @@ TEST(ExecuteAction, CommandLineFromProgramWaitAndArguments) {
             ""},
            {R"({"program":"p","wait":true,"arguments":["ab\u0000 cd"]})", "p ab", ""},
            {R"({"program":"run","wait":true,"arguments":["first",5,"third"]})", "run", invalidItems},
+           {R"({"program":"run","wait":true,"arguments":"alone"})", "run", ""},  // only an array counts
            {R"({"program":"@update.zip","wait":true,"arguments":["@update.zip","a@update.zip"]})",
             "@update.zip \"/some where/package.zip\" a@update.zip", ""},
        }) {

@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "driver/AliasResolver.h"
+#include "alias/AliasResolver.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "driver/AliasResolver.h"
+#include "alias/AliasResolver.h"
 
 #include <stdexcept>
 
