@@ -25,10 +25,6 @@ std::string skip(const std::string& why, const std::string& name) {
   return "Skip unzip file (" + why + ")" + name + "\n";
 }
 
-void patch32(std::string& bytes, size_t offset, uint32_t value) {
-  for (int i = 0; i < 4; ++i) bytes[offset + i] = static_cast<char>(value >> (8 * i));
-}
-
 class UnzipActionTest : public ::testing::Test {
  protected:
   struct Outcome {
@@ -64,7 +60,7 @@ class UnzipActionTest : public ::testing::Test {
            "\nEntries count " + std::to_string(entries) + "\n";
   }
   std::string line(const std::string& name, size_t size) const {
-    return "Unzip file: " + name + ", size:" + std::to_string(size) + ", to: \"" + (out() / name).string() + "\"\n";
+    return "Unzip file: " + name + ", size:" + std::to_string(size) + ", to: " + q(out() / name) + "\n";
   }
   // Every name in the test directory, relative and sorted, links marked.
   Names tree() const {
@@ -144,7 +140,7 @@ TEST_F(UnzipActionTest, DamagedDataEndsTheRunAndKeepsTheOldFile) {
     builder.add("before.txt", "b").add("app", text, c.method).add("after.txt", "a");
     std::string bytes = builder.bytes();
     if (c.field != 0) {
-      patch32(bytes, builder.centralHeaderOffset(1) + c.field, c.value);
+      patch(bytes, builder.centralHeaderOffset(1) + c.field, c.value);
     } else {
       size_t middle = (builder.localHeaderOffset(1) + builder.localHeaderOffset(2)) / 2;
       for (size_t i = middle; i < middle + 64; ++i) bytes[i] = static_cast<char>(bytes[i] ^ 0x5a);

@@ -1,34 +1,13 @@
-// The command line: accepted forms through the parser in process, refused
-// ones (and what follows them) through the executable.
-#include <gtest/gtest.h>
-
-#include <iostream>
-#include <sstream>
+// The command line: accepted forms through the parser, refused ones (and
+// what follows them) through the driver.
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "actions/ActionTestSupport.h"
 #include "driver/CommandLine.h"
-#include "driver/Updater.h"
-#include "support/Process.h"
-#include "support/TempDir.h"
-#include "support/ZipBuilder.h"
 
-namespace ts = testing_support;
-
-namespace {
-
-// Runs `call` with standard output captured.
-template <class Call>
-std::string printedBy(Call call) {
-  std::ostringstream captured;
-  std::streambuf* original = std::cout.rdbuf(captured.rdbuf());
-  call();
-  std::cout.rdbuf(original);
-  return captured.str();
-}
-
-}  // namespace
+using namespace action_testing;
 
 TEST(CommandLine, AcceptedForms) {
   struct Case {
@@ -52,7 +31,7 @@ TEST(CommandLine, AcceptedForms) {
     argv.push_back(nullptr);
     RunSettings settings;
     int result = -1;
-    EXPECT_EQ(printedBy([&] { result = parseArgs(static_cast<int>(c.args.size()), argv.data(), settings); }), "");
+    EXPECT_EQ(outputOf([&] { result = parseArgs(static_cast<int>(c.args.size()), argv.data(), settings); }), "");
     EXPECT_EQ(result, 0);
     EXPECT_EQ(settings.actionSet, c.set);
     EXPECT_STREQ(settings.zipFilePath, c.path);
@@ -62,13 +41,13 @@ TEST(CommandLine, AcceptedForms) {
 TEST(CommandLine, NoArgumentVectorAtAllAsksForThePackage) {
   char* argv[] = {nullptr};
   int status = -1;
-  EXPECT_EQ(printedBy([&] { status = runUpdater(0, argv); }), "Arguments are required: -f ");
+  EXPECT_EQ(outputOf([&] { status = runUpdater(0, argv); }), "Arguments are required: -f ");
   EXPECT_EQ(status, 1);
 }
 
-TEST(CommandLine, RefusedCommandLinesThroughTheExecutable) {
-  ts::TempDir dir;
-  ts::makeManifestPackage(dir / "update.zip", R"({"actions": [[]]})");
+TEST(CommandLine, RefusedCommandLines) {
+  TempDir dir;
+  makeManifestPackage(dir / "update.zip", R"({"actions": [[]]})");
   // A set number that does not convert ends the run with the conversion's message.
   auto failedStoi = [](const std::string& text) {
     try {
@@ -94,11 +73,9 @@ TEST(CommandLine, RefusedCommandLinesThroughTheExecutable) {
            {{"-s", "1"}, "Arguments are required: -f ", 1},
            {{"-f", "update.zip", "-s", "abc"}, failedStoi("abc"), 2},
            // Printed unsigned, then out of range.
-           {{"-f", "update.zip", "-s", "-1"}, ts::header("update.zip", "4294967295") + "Invalid set number\n", 0},
+           {{"-f", "update.zip", "-s", "-1"}, header("update.zip", "4294967295") + "Invalid set number\n", 0},
        }) {
-    ts::RunOptions options;
-    options.cwd = dir.path();
-    ts::RunResult r = ts::runUpdater(c.args, options);
+    RunResult r = runHere(dir.path(), c.args);
     EXPECT_EQ(r.out, c.out);
     EXPECT_EQ(r.status, c.status) << c.out;
   }
