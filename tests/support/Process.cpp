@@ -96,7 +96,7 @@ int Child::wait() {
 NamedProcess::NamedProcess(const fs::path& dir, const std::string& prefix, const std::string& seconds) : name(prefix) {
   static std::mt19937 random{std::random_device{}()};
   for (int i = 0; i < 6; ++i) name += static_cast<char>('a' + random() % 26);
-  fs::copy_file("/bin/sleep", dir / name);
+  fs::copy_file(findProgram("sleep"), dir / name);
   child.emplace((dir / name).string(), std::vector<std::string>{seconds});
   // Until exec has happened the child still carries the test's name.
   const std::string stat = "/proc/" + std::to_string(pid()) + "/stat";

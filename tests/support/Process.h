@@ -63,7 +63,7 @@ bool waitUntil(Condition condition, double seconds = 60) {
   return true;
 }
 
-// A copy of /bin/sleep under `dir`, named `prefix` plus six random letters,
+// A copy of `sleep` under `dir`, named `prefix` plus six random letters,
 // running for `seconds`; the constructor returns once the kernel shows the
 // name. Linux only.
 struct NamedProcess {

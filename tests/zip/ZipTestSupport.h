@@ -45,10 +45,7 @@ inline std::string ReadEntry(const ZipArchive::Ptr& archive, const std::string& 
 
 inline ZipEntrySpec Spec(const std::string& name, const std::string& data = "", uint16_t method = 0,
                          bool lzmaEndMarker = true) {
-  ZipEntrySpec spec;
-  spec.name = name;
-  spec.data = data;
-  spec.method = method;
+  ZipEntrySpec spec = testing_support::makeEntry(name, data, method);
   spec.lzmaEndMarker = lzmaEndMarker;
   return spec;
 }
