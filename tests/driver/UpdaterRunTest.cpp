@@ -181,10 +181,4 @@ TEST_F(UpdaterRun, PackageThatCannotBeOpenedEndsTheRun) {
   ts::RunResult r = run({"-f", missing.string()});
   EXPECT_EQ(r.out, ts::header(missing.string()) + expected + "\n");
   EXPECT_EQ(r.status, 2);
-
-  fs::path folder = dir.mkdir("folder.zip");
-  r = run({"-f", folder.string()});
-  EXPECT_EQ(r.out, ts::header(folder.string()) + "Update failed: cannot open zip file\n");
-  EXPECT_EQ(r.status, 2);
-  EXPECT_TRUE(fs::is_directory(folder));
 }
