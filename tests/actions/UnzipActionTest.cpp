@@ -103,21 +103,23 @@ TEST_F(UnzipActionTest, NamesClimbingOutOrExistingLinksLeadingOutAreSkipped) {
 
 TEST_F(UnzipActionTest, LinkEntriesAreRestoredOnlyWhenTheyStayInside) {
   dir.write("out/bin/tool", "old file where the link goes");
+  // Climbs out through a level that does not exist yet (a later entry could make it).
+  fs::create_symlink("missing/../../elsewhere", out() / "esc");
   const std::string outsideText = (dir / "elsewhere").string();
   pack({item("lib/tool-1.0", "#!/bin/sh\n"), link("bin/tool", "../lib/tool-1.0"), link("current", "lib"),
         item("current/added.txt", "via link"), link("abs", outsideText), link("sub/up", "../.."), link("self", "."),
-        link("trick", "self/.."), item("trick/planted", "2")});
+        link("trick", "self/.."), item("trick/planted", "2"), link("later", "esc/x")});
   Outcome outcome = unzip();
   EXPECT_EQ(outcome.error, "");
   const std::string why = "outside destination";
-  EXPECT_EQ(outcome.out, opening(9) + line("lib/tool-1.0", 10) + line("bin/tool", 15) + line("current", 3) +
+  EXPECT_EQ(outcome.out, opening(10) + line("lib/tool-1.0", 10) + line("bin/tool", 15) + line("current", 3) +
                              line("current/added.txt", 8) + line("abs", outsideText.size()) + skip(why, "abs") +
                              line("sub/up", 5) + skip(why, "sub/up") + line("self", 1) + line("trick", 7) +
-                             skip(why, "trick") + line("trick/planted", 1));
+                             skip(why, "trick") + line("trick/planted", 1) + line("later", 5) + skip(why, "later"));
   EXPECT_EQ(readFile(out() / "bin/tool"), "#!/bin/sh\n");
-  EXPECT_EQ(tree(), (Names{"out", "out/bin", "out/bin/tool -> ../lib/tool-1.0", "out/current -> lib", "out/lib",
-                           "out/lib/added.txt", "out/lib/tool-1.0", "out/self -> .", "out/sub", "out/trick",
-                           "out/trick/planted", "package.zip"}));
+  EXPECT_EQ(tree(), (Names{"out", "out/bin", "out/bin/tool -> ../lib/tool-1.0", "out/current -> lib",
+                           "out/esc -> missing/../../elsewhere", "out/lib", "out/lib/added.txt", "out/lib/tool-1.0",
+                           "out/self -> .", "out/sub", "out/trick", "out/trick/planted", "package.zip"}));
 }
 
 TEST_F(UnzipActionTest, DamagedDataEndsTheRunAndKeepsTheOldFile) {
