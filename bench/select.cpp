@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#if __has_include("support/ZipBuilder.h")
-#include "support/ZipBuilder.h"
+#if __has_include("zip_writer/ZipBuilder.h")
+#include "zip_writer/ZipBuilder.h"
 #define HAVE_ZIP_BUILDER 1
 #endif
 
@@ -28,7 +28,7 @@ std::string quote(const std::string& text) { return "\"" + text + "\""; }
 
 bool writePackage(const fs::path& zip, const std::string& manifest) {
 #ifdef HAVE_ZIP_BUILDER
-  testing_support::makeManifestPackage(zip, manifest);
+  zip_writer::makeManifestPackage(zip, manifest);
   return true;
 #else
   (void)zip;

@@ -15,11 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "support/ZipBuilder.h"
+#include "zip_writer/ZipBuilder.h"
 
 namespace fs = std::filesystem;
-using testing_support::ZipBuilder;
-using testing_support::ZipEntrySpec;
+using zip_writer::ZipBuilder;
+using zip_writer::ZipEntrySpec;
 
 namespace {
 
@@ -116,10 +116,10 @@ void writeArchive(const fs::path& dir, const std::string& name, const std::vecto
   }
   const fs::path archive = dir / (name + ".zip");
   builder.write(archive);
-  testing_support::makeManifestPackage(dir / ("run-" + name + ".zip"),
-                                       R"({"actions":[[{"type":"unzip","description":"bench","source":")" +
-                                           fs::absolute(archive).string() +
-                                           R"(","destination":"out","include":[],"exclude":[]}]]})");
+  zip_writer::makeManifestPackage(dir / ("run-" + name + ".zip"),
+                                  R"({"actions":[[{"type":"unzip","description":"bench","source":")" +
+                                      fs::absolute(archive).string() +
+                                      R"(","destination":"out","include":[],"exclude":[]}]]})");
   std::cout << name << ".zip " << fs::file_size(archive) << " bytes, " << files.size() << " entries" << std::endl;
 }
 

@@ -21,8 +21,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "support/ZipBuilder.h"
 #include "zip/ZipFile.h"
+#include "zip_writer/ZipBuilder.h"
 
 namespace {
 
@@ -145,13 +145,13 @@ void Measure(const char* name, uint16_t method, size_t megabytes, const std::fil
   std::string compressed;
   switch (method) {
     case 8:
-      compressed = testing_support::zip_codecs::deflateRaw(data);
+      compressed = zip_writer::zip_codecs::deflateRaw(data);
       break;
     case 12:
-      compressed = testing_support::zip_codecs::bzip2(data);
+      compressed = zip_writer::zip_codecs::bzip2(data);
       break;
     default:
-      compressed = testing_support::zip_codecs::lzma(data, true);
+      compressed = zip_writer::zip_codecs::lzma(data, true);
       break;
   }
 
@@ -159,8 +159,8 @@ void Measure(const char* name, uint16_t method, size_t megabytes, const std::fil
   // as given; the method field is then set to the real one).
   const std::filesystem::path zipPath = dir / (std::string(name) + ".zip");
   {
-    testing_support::ZipBuilder builder;
-    testing_support::ZipEntrySpec spec;
+    zip_writer::ZipBuilder builder;
+    zip_writer::ZipEntrySpec spec;
     spec.name = "entry";
     spec.data = compressed;
     spec.method = 99;

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "support/ZipBuilder.h"
+#include "zip_writer/ZipBuilder.h"
 
 namespace fs = std::filesystem;
 
@@ -47,10 +47,10 @@ std::vector<fs::path> sortedTree(const fs::path& root) {
 
 void build(const fs::path& output, const fs::path& root) {
   if (!fs::is_directory(root)) throw std::runtime_error(root.string() + " is not a directory");
-  testing_support::ZipBuilder archive;
+  zip_writer::ZipBuilder archive;
   for (const fs::path& path : sortedTree(root)) {
     std::string name = path.lexically_relative(root).generic_string();
-    testing_support::ZipEntrySpec entry;
+    zip_writer::ZipEntrySpec entry;
     uint32_t mode = unixMode(path);
     if (fs::is_directory(path)) {
       entry.name = name + "/";

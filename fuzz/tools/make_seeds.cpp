@@ -7,10 +7,10 @@
 #include <filesystem>
 #include <string>
 
-#include "support/ZipBuilder.h"
+#include "zip_writer/ZipBuilder.h"
 
-using testing_support::ZipBuilder;
-using testing_support::ZipEntrySpec;
+using zip_writer::ZipBuilder;
+using zip_writer::ZipEntrySpec;
 
 namespace {
 

@@ -1,21 +1,19 @@
-// Helpers shared by the action tests: JSON objects parsed from text, the
-// standard output captured around in-process code, and whole runs of the
-// real updater on a package whose manifest holds one action set. Everything
-// is test-side; a malformed JSON text in a test throws std::invalid_argument.
+// Helpers shared by the action and driver tests: manifests written as JSON
+// text into a package in a temporary directory and run through the updater
+// in this process, and the log lines of the file selection.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <rapidjson/document.h>
+#include <unistd.h>
 
 #include <filesystem>
-#include <iomanip>
-#include <iostream>
-#include <sstream>
-#include <stdexcept>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "driver/Updater.h"
+#include "support/Helpers.h"
 #include "support/Process.h"
 #include "support/TempDir.h"
 #include "support/ZipBuilder.h"
@@ -23,39 +21,7 @@
 namespace action_testing {
 
 namespace fs = std::filesystem;
-using testing_support::header;
-using testing_support::readFile;
-using testing_support::RunResult;
-using testing_support::TempDir;
-using testing_support::ZipBuilder;
-
-inline rapidjson::Document parseJson(const std::string& json) {
-  rapidjson::Document document;
-  document.Parse(json.c_str(), json.size());
-  if (document.HasParseError()) throw std::invalid_argument("bad JSON in test: " + json);
-  return document;
-}
-
-// Redirects std::cout into a string for its lifetime.
-class CapturedOutput {
- public:
-  CapturedOutput() : _saved(std::cout.rdbuf(_buffer.rdbuf())) {}
-  ~CapturedOutput() { std::cout.rdbuf(_saved); }
-  CapturedOutput(const CapturedOutput&) = delete;
-  CapturedOutput& operator=(const CapturedOutput&) = delete;
-  std::string text() const { return _buffer.str(); }
-
- private:
-  std::ostringstream _buffer;
-  std::streambuf* _saved;
-};
-
-template <class Code>
-std::string outputOf(Code code) {
-  CapturedOutput output;
-  code();
-  return output.text();
-}
+using namespace testing_support;
 
 // `text` as a JSON string literal.
 inline std::string json(const std::string& text) {
@@ -70,11 +36,35 @@ inline std::string jsonList(const std::vector<fs::path>& paths) {
   return list + "]";
 }
 
-// A path as the log lines quote it (std::quoted).
-inline std::string q(const fs::path& path) {
-  std::ostringstream quoted;
-  quoted << std::quoted(path.string());
-  return quoted.str();
+// Runs the updater's driver in this process from `cwd` with `args`; output
+// and status as a run of the executable would give them.
+inline RunResult runHere(const fs::path& cwd, std::vector<std::string> args) {
+  const fs::path before = fs::current_path();
+  fs::current_path(cwd);
+  std::vector<char*> argv{const_cast<char*>("updater")};
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  RunResult result;
+  {
+    CapturedOutput output;
+    result.status = ::runUpdater(static_cast<int>(args.size() + 1), argv.data());
+    std::cout.flush();
+    result.out = output.text();
+  }
+  fs::current_path(before);
+  return result;
+}
+
+// Writes `dir`/update.zip holding `payload`'s entries and then a manifest
+// with one set made of `actions` (comma-separated JSON objects), and runs
+// the updater on it from `dir`: in this process, or as the executable when
+// `options` are given.
+inline RunResult runActions(const TempDir& dir, const std::string& actions, ZipBuilder payload = {},
+                            std::optional<RunOptions> options = std::nullopt) {
+  payload.add("manifest.json", "{\"actions\": [[" + actions + "]]}").write(dir / "update.zip");
+  if (!options) return runHere(dir.path(), {"-f", "update.zip"});
+  options->cwd = dir.path();
+  return testing_support::runUpdater({"-f", "update.zip"}, *options);
 }
 
 using Pairs = std::vector<std::pair<fs::path, fs::path>>;
@@ -93,23 +83,6 @@ inline std::string selectionLog(const Pairs& included, const std::vector<fs::pat
 inline std::string selectionLog(const Pairs& pairs) { return selectionLog(pairs, {}, pairs); }
 
 inline std::string announce(const std::string& description) { return "\nPerform action: " + description + "\n"; }
-
-// Names in `directory` in the order the system lists them.
-inline std::vector<std::string> listing(const fs::path& directory) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(directory)) names.push_back(entry.path().filename().string());
-  return names;
-}
-
-// Writes `dir`/update.zip holding `payload`'s entries and then a manifest
-// with one set made of `actions` (comma-separated JSON objects), and runs
-// the updater on it from `dir`.
-inline RunResult runActions(const TempDir& dir, const std::string& actions, ZipBuilder payload = {},
-                            testing_support::RunOptions options = {}) {
-  payload.add("manifest.json", "{\"actions\": [[" + actions + "]]}").write(dir / "update.zip");
-  options.cwd = dir.path();
-  return testing_support::runUpdater({"-f", "update.zip"}, options);
-}
 
 // `out` must be `before` and then a single "Update failed: " line from the
 // file system (worded by the library) naming `path`.

@@ -25,10 +25,6 @@ std::string skip(const std::string& why, const std::string& name) {
   return "Skip unzip file (" + why + ")" + name + "\n";
 }
 
-void patch32(std::string& bytes, size_t offset, uint32_t value) {
-  for (int i = 0; i < 4; ++i) bytes[offset + i] = static_cast<char>(value >> (8 * i));
-}
-
 class UnzipActionTest : public ::testing::Test {
  protected:
   struct Outcome {
@@ -64,7 +60,7 @@ class UnzipActionTest : public ::testing::Test {
            "\nEntries count " + std::to_string(entries) + "\n";
   }
   std::string line(const std::string& name, size_t size) const {
-    return "Unzip file: " + name + ", size:" + std::to_string(size) + ", to: \"" + (out() / name).string() + "\"\n";
+    return "Unzip file: " + name + ", size:" + std::to_string(size) + ", to: " + q(out() / name) + "\n";
   }
   // Every name in the test directory, relative and sorted, links marked.
   Names tree() const {
@@ -107,21 +103,23 @@ TEST_F(UnzipActionTest, NamesClimbingOutOrExistingLinksLeadingOutAreSkipped) {
 
 TEST_F(UnzipActionTest, LinkEntriesAreRestoredOnlyWhenTheyStayInside) {
   dir.write("out/bin/tool", "old file where the link goes");
+  // Climbs out through a level that does not exist yet (a later entry could make it).
+  fs::create_symlink("missing/../../elsewhere", out() / "esc");
   const std::string outsideText = (dir / "elsewhere").string();
   pack({item("lib/tool-1.0", "#!/bin/sh\n"), link("bin/tool", "../lib/tool-1.0"), link("current", "lib"),
         item("current/added.txt", "via link"), link("abs", outsideText), link("sub/up", "../.."), link("self", "."),
-        link("trick", "self/.."), item("trick/planted", "2")});
+        link("trick", "self/.."), item("trick/planted", "2"), link("later", "esc/x")});
   Outcome outcome = unzip();
   EXPECT_EQ(outcome.error, "");
   const std::string why = "outside destination";
-  EXPECT_EQ(outcome.out, opening(9) + line("lib/tool-1.0", 10) + line("bin/tool", 15) + line("current", 3) +
+  EXPECT_EQ(outcome.out, opening(10) + line("lib/tool-1.0", 10) + line("bin/tool", 15) + line("current", 3) +
                              line("current/added.txt", 8) + line("abs", outsideText.size()) + skip(why, "abs") +
                              line("sub/up", 5) + skip(why, "sub/up") + line("self", 1) + line("trick", 7) +
-                             skip(why, "trick") + line("trick/planted", 1));
+                             skip(why, "trick") + line("trick/planted", 1) + line("later", 5) + skip(why, "later"));
   EXPECT_EQ(readFile(out() / "bin/tool"), "#!/bin/sh\n");
-  EXPECT_EQ(tree(), (Names{"out", "out/bin", "out/bin/tool -> ../lib/tool-1.0", "out/current -> lib", "out/lib",
-                           "out/lib/added.txt", "out/lib/tool-1.0", "out/self -> .", "out/sub", "out/trick",
-                           "out/trick/planted", "package.zip"}));
+  EXPECT_EQ(tree(), (Names{"out", "out/bin", "out/bin/tool -> ../lib/tool-1.0", "out/current -> lib",
+                           "out/esc -> missing/../../elsewhere", "out/lib", "out/lib/added.txt", "out/lib/tool-1.0",
+                           "out/self -> .", "out/sub", "out/trick", "out/trick/planted", "package.zip"}));
 }
 
 TEST_F(UnzipActionTest, DamagedDataEndsTheRunAndKeepsTheOldFile) {
@@ -144,7 +142,7 @@ TEST_F(UnzipActionTest, DamagedDataEndsTheRunAndKeepsTheOldFile) {
     builder.add("before.txt", "b").add("app", text, c.method).add("after.txt", "a");
     std::string bytes = builder.bytes();
     if (c.field != 0) {
-      patch32(bytes, builder.centralHeaderOffset(1) + c.field, c.value);
+      patch(bytes, builder.centralHeaderOffset(1) + c.field, c.value);
     } else {
       size_t middle = (builder.localHeaderOffset(1) + builder.localHeaderOffset(2)) / 2;
       for (size_t i = middle; i < middle + 64; ++i) bytes[i] = static_cast<char>(bytes[i] ^ 0x5a);

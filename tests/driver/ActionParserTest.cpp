@@ -1,26 +1,12 @@
+// Building the action list: the set-level messages, and for every kind of
+// action which fields make it valid and what its constructor prints.
 #include <string>
 
 #include "actions/ActionTestSupport.h"
-#include "actions/ExecuteAction.h"
 #include "driver/ActionParser.h"
+#include "alias/AliasResolver.h"
 
 using namespace action_testing;
-
-namespace {
-
-struct Parsed {
-  ActionList actions;
-  std::string output;
-};
-
-Parsed actionsOf(const std::string& manifest, int set = 0) {
-  rapidjson::Document document = parseJson(manifest);
-  Parsed parsed;
-  parsed.output = outputOf([&] { parsed.actions = ActionParser::getActionList(document, set); });
-  return parsed;
-}
-
-}  // namespace
 
 TEST(ActionSets, SetLevelProblemsGiveAnEmptyListAndOneLine) {
   struct Case {
@@ -36,21 +22,94 @@ TEST(ActionSets, SetLevelProblemsGiveAnEmptyListAndOneLine) {
            Case{R"({"actions":[[]]})", -2147483647 - 1, "Invalid set number\n"},
            Case{R"({"actions":[{"type":"delay","value":1}]})", 0, "Actrions set is not array\n"},
        }) {
-    Parsed parsed = actionsOf(c.manifest, c.set);
-    EXPECT_TRUE(parsed.actions.empty()) << c.manifest;
-    EXPECT_EQ(parsed.output, c.line) << c.manifest << " set " << c.set;
+    rapidjson::Document document = parseJson(c.manifest);
+    ActionList actions;
+    EXPECT_EQ(outputOf([&] { actions = ActionParser::getActionList(document, c.set); }), c.line) << c.manifest;
+    EXPECT_TRUE(actions.empty()) << c.manifest;
   }
 }
 
-TEST(ActionSets, TheListOutlivesTheDocument) {
-  ActionList list;
-  {
-    rapidjson::Document document =
-        parseJson(R"({"actions":[[{"type":"execute","program":"run it","wait":true,"description":"Run"}]]})");
-    list = ActionParser::getActionList(document, 0);
-    document.SetNull();
+// Each element alone: "ROOT" in the JSON stands for a temporary directory
+// holding the file "f". Constructors that fail print without a line end.
+TEST(ActionKinds, ValidityAndWhatTheConstructorPrints) {
+  const char* const unbound = "throws Alias does not found";
+  struct Case {
+    std::string json;
+    std::string printed;  // or "throws " and the exception's message
+    int valid;            // 1 valid, 0 invalid, -1 not in the list
+    std::string description = "";
+  };
+  const std::vector<Case> cases = {
+      // Elements without a string type are reported, unknown types are not.
+      {R"(5)", "Skip action due invalid/unknown type\n", -1},
+      {R"({"type":5})", "Skip action due invalid/unknown type\n", -1},
+      {R"({"type":"Delay","value":1})", "", -1},
+      {R"({"value":1})", "Skip action due invalid/unknown type\n", -1},
+      // delay: a 32-bit integer value; a description ends at a NUL.
+      {R"({"type":"delay","value":15,"description":"Pause"})", "", 1, "Pause"},
+      {R"({"type":"delay","value":-2147483648,"description":"ab\u0000cd"})", "", 1, "ab"},
+      {R"({"type":"delay","value":"1500"})", "Fail to parse Delay Action", 0},
+      {R"({"type":"delay","value":3000000000})", "Fail to parse Delay Action", 0},
+      {R"({"type":"delay","value":1e3})", "Fail to parse Delay Action", 0},
+      {R"({"type":"delay"})", "Fail to parse Delay Action", 0},
+      // execute: a string program; bad argument items are reported, the action stays valid.
+      {R"({"type":"execute","program":"p","arguments":["x",false]})", "Field arguments array has invalid items type\n",
+       1},
+      {R"({"type":"execute","description":"no program"})", "Fail to parse Execute Action", 0},
+      {R"({"type":"execute","program":"p","arguments":["@update.zip/manifest.json"]})", unbound, 0},
+      // wait_app_finish: a string program.
+      {R"({"type":"wait_app_finish","program":"App","timeout":"x"})", "", 1},
+      {R"({"type":"wait_app_finish","timeout":100})", "Fail to parse Wait App Finish Action", 0},
+      // rename: string from and to.
+      {R"({"type":"rename","from":"a","to":"b","description":"Move"})", "", 1, "Move"},
+      {R"({"type":"rename","from":5,"to":"y"})", "", 0},
+      {R"({"type":"rename","from":"a"})", "", 0},
+      {R"({"type":"rename","to":"y"})", "", 0},
+      // copy and remove: include is needed, exclude only reported; copy needs a string destination.
+      {R"({"type":"copy","include":"ROOT/f","destination":"ROOT/out"})", "Field exclude does not found\n", 1},
+      {R"({"type":"copy","include":"ROOT/f","exclude":[]})", "", 0},
+      {R"({"type":"copy","include":"ROOT/f","exclude":[],"destination":5})", "", 0},
+      {R"({"type":"copy","exclude":[],"destination":"x"})", "Field include does not found\n", 0},
+      {R"({"type":"copy","include":[5],"exclude":[],"destination":"x"})",
+       "Field include array has invalid items type\n", 0},
+      {R"({"type":"copy","include":true,"exclude":[],"destination":"x"})", "Field include has invalid type\n", 0},
+      {R"({"type":"copy","include":"ROOT/f","exclude":["@"],"destination":"x"})", unbound, 0},
+      {R"({"type":"remove","include":["ROOT/f"]})", "Field exclude does not found\n", 1},
+      {R"({"type":"remove","exclude":"ROOT/f"})", "Field include does not found\n", 0},
+      // unzip: string source and destination; include and exclude only reported.
+      {R"({"type":"unzip","source":"@update.zip","destination":"@update.zip"})",
+       "Field include does not found\nField exclude does not found\n", 1},
+      {R"({"type":"unzip","source":"@update.zip","include":[],"exclude":[]})", "Fail to parse Unzip Action", 0},
+      {R"({"type":"unzip","source":1,"destination":"x","include":[],"exclude":[]})", "Fail to parse Unzip Action", 0},
+  };
+  TempDir dir;
+  dir.write("f", "f");
+  AliasResolver::getInstance().addAlias("@update.zip", (dir / "update.zip").string());
+  for (const Case& c : cases) {
+    std::string text = c.json;
+    for (size_t at; (at = text.find("ROOT")) != std::string::npos;) text.replace(at, 4, dir.path().string());
+    SCOPED_TRACE(text);
+    rapidjson::Document document = parseJson("[" + text + "]");
+    ActionList actions;
+    std::string printed;
+    {
+      CapturedOutput output;
+      try {
+        actions = ActionParser::parseActions(document.GetArray());
+      } catch (const std::exception& error) {
+        std::cout << "throws " << error.what();
+      }
+      printed = output.text();
+    }
+    EXPECT_EQ(printed, c.printed);
+    if (c.valid < 0 || printed.rfind("throws", 0) == 0) {
+      EXPECT_TRUE(actions.empty());
+    } else {
+      ASSERT_EQ(actions.size(), 1u);
+      EXPECT_EQ(actions[0]->isValid(), c.valid == 1);
+      if (c.valid == 1) {
+        EXPECT_EQ(actions[0]->getDescription(), c.description);
+      }
+    }
   }
-  ASSERT_EQ(list.size(), 1u);
-  EXPECT_EQ(list[0]->getDescription(), "Run");
-  EXPECT_EQ(dynamic_cast<ExecuteAction&>(*list[0]).commandLine(), "run it");
 }

@@ -1,74 +1,23 @@
-// The command line: accepted forms through the parser in process, refused
-// ones (and what follows them) through the executable.
-#include <gtest/gtest.h>
-
-#include <iostream>
-#include <sstream>
+// The command line, accepted and refused forms, through the driver.
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "driver/CommandLine.h"
-#include "driver/Updater.h"
-#include "support/Process.h"
-#include "support/TempDir.h"
-#include "support/ZipBuilder.h"
+#include "actions/ActionTestSupport.h"
 
-namespace ts = testing_support;
-
-namespace {
-
-// Runs `call` with standard output captured.
-template <class Call>
-std::string printedBy(Call call) {
-  std::ostringstream captured;
-  std::streambuf* original = std::cout.rdbuf(captured.rdbuf());
-  call();
-  std::cout.rdbuf(original);
-  return captured.str();
-}
-
-}  // namespace
-
-TEST(CommandLine, AcceptedForms) {
-  struct Case {
-    std::vector<std::string> args;
-    const char* path;  // nullptr: left unset
-    int set;
-  };
-  for (Case c : std::vector<Case>{
-           // A single argument is the package path whatever it is.
-           {{"-f"}, "-f", 0},
-           {{"-s", "1"}, nullptr, 1},
-           // Only the letter after the dash counts; the last pair wins.
-           {{"-file", "first.zip", "-set", "4", "-f", "second.zip"}, "second.zip", 4},
-           // Converted as by std::stoi: blanks, a sign, digits up to the first other character.
-           {{"-f", "a", "-s", "  +7x"}, "a", 7},
-       }) {
-    SCOPED_TRACE(c.args.front() + " ... (" + std::to_string(c.args.size()) + " arguments)");
-    c.args.insert(c.args.begin(), "updater");
-    std::vector<char*> argv;
-    for (auto& a : c.args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    RunSettings settings;
-    int result = -1;
-    EXPECT_EQ(printedBy([&] { result = parseArgs(static_cast<int>(c.args.size()), argv.data(), settings); }), "");
-    EXPECT_EQ(result, 0);
-    EXPECT_EQ(settings.actionSet, c.set);
-    EXPECT_STREQ(settings.zipFilePath, c.path);
-  }
-}
+using namespace action_testing;
 
 TEST(CommandLine, NoArgumentVectorAtAllAsksForThePackage) {
   char* argv[] = {nullptr};
   int status = -1;
-  EXPECT_EQ(printedBy([&] { status = runUpdater(0, argv); }), "Arguments are required: -f ");
+  EXPECT_EQ(outputOf([&] { status = runUpdater(0, argv); }), "Arguments are required: -f ");
   EXPECT_EQ(status, 1);
 }
 
-TEST(CommandLine, RefusedCommandLinesThroughTheExecutable) {
-  ts::TempDir dir;
-  ts::makeManifestPackage(dir / "update.zip", R"({"actions": [[]]})");
+TEST(CommandLine, AcceptedAndRefusedForms) {
+  TempDir dir;
+  for (const char* name : {"update.zip", "-f", "a", "second.zip"})
+    makeManifestPackage(dir / name, R"({"actions": [[]]})");
   // A set number that does not convert ends the run with the conversion's message.
   auto failedStoi = [](const std::string& text) {
     try {
@@ -84,6 +33,14 @@ TEST(CommandLine, RefusedCommandLinesThroughTheExecutable) {
     int status;
   };
   for (const Case& c : std::vector<Case>{
+           // A single argument is the package path whatever it is.
+           {{"-f"}, header("-f"), 0},
+           // Only the letter after the dash counts; the last pair wins.
+           {{"-file", "first.zip", "-set", "4", "-f", "second.zip"},
+            header("second.zip", "4") + "Invalid set number\n",
+            0},
+           // Converted as by std::stoi: blanks, a sign, digits up to the first other character.
+           {{"-f", "a", "-s", "  +7x"}, header("a", "7") + "Invalid set number\n", 0},
            {{}, "Arguments are required: -f ", 1},
            {{"-f", "update.zip", "-s"}, "few parameters for argument: -s\n", 1},
            {{"-f", "update.zip", "-x", "1"}, "Invalid argument: -x\n", 1},
@@ -94,11 +51,9 @@ TEST(CommandLine, RefusedCommandLinesThroughTheExecutable) {
            {{"-s", "1"}, "Arguments are required: -f ", 1},
            {{"-f", "update.zip", "-s", "abc"}, failedStoi("abc"), 2},
            // Printed unsigned, then out of range.
-           {{"-f", "update.zip", "-s", "-1"}, ts::header("update.zip", "4294967295") + "Invalid set number\n", 0},
+           {{"-f", "update.zip", "-s", "-1"}, header("update.zip", "4294967295") + "Invalid set number\n", 0},
        }) {
-    ts::RunOptions options;
-    options.cwd = dir.path();
-    ts::RunResult r = ts::runUpdater(c.args, options);
+    RunResult r = runHere(dir.path(), c.args);
     EXPECT_EQ(r.out, c.out);
     EXPECT_EQ(r.status, c.status) << c.out;
   }

@@ -6,21 +6,18 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/ioctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iomanip>
 #include <map>
+#include <optional>
 #include <set>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "support/Helpers.h"
 #include "support/Process.h"
 #include "support/TempDir.h"
 #include "support/ZipBuilder.h"
@@ -39,44 +36,30 @@ std::string payload(size_t size, const std::string& tag) {
 }
 
 std::set<std::string> namesIn(const fs::path& directory) {
-  std::set<std::string> names;
-  for (const auto& item : fs::directory_iterator(directory)) names.insert(item.path().filename().string());
-  return names;
+  std::vector<std::string> names = ts::listing(directory);
+  return {names.begin(), names.end()};
 }
 
-// The updater running in the background with its output in files, so a test
-// can act on the file system at a chosen point of the run.
-// With `piped`, standard output goes to a pipe that is left unread until
-// readPipe(), so that the updater blocks once it has filled the pipe.
+// The updater running in the background with its output in files, so a
+// test can act on the file system at a chosen point of the run. With
+// `piped`, standard output goes to a pipe left unread until readPipe(), so
+// that the updater blocks once it has filled the pipe.
 class RunningUpdater {
  public:
   RunningUpdater(const std::string& package, const fs::path& logDirectory, bool piped = false)
       : _outFile(logDirectory / "stdout.txt"), _errFile(logDirectory / "stderr.txt") {
-    int pipeEnds[2] = {-1, -1};
-    if (piped && ::pipe(pipeEnds) != 0) throw std::runtime_error("pipe failed");
-    _pid = ::fork();
-    if (_pid == 0) {
-      int in = ::open("/dev/null", O_RDONLY);
-      int out = piped ? pipeEnds[1] : ::open(_outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      int err = ::open(_errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (in < 0 || out < 0 || err < 0) ::_exit(126);
-      ::dup2(in, 0);
-      ::dup2(out, 1);
-      ::dup2(err, 2);
-      ::execl(UPDATER_EXE, UPDATER_EXE, package.c_str(), static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-    if (piped) {
-      ::close(pipeEnds[1]);
-      _pipe = pipeEnds[0];
-    }
+    int out[2] = {-1, -1};
+    if (piped ? ::pipe2(out, O_CLOEXEC) != 0
+              : (out[1] = ::open(_outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644)) < 0)
+      throw std::runtime_error("no output for the updater");
+    const int err = ::open(_errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    _child.emplace(ts::updaterPath(), std::vector<std::string>{package}, out[1], err);
+    ::close(out[1]);
+    ::close(err);
+    _pipe = out[0];
   }
   ~RunningUpdater() {
     if (_pipe >= 0) ::close(_pipe);
-    if (_pid > 0 && !_finished) {
-      ::kill(_pid, SIGKILL);
-      wait();
-    }
   }
   RunningUpdater(const RunningUpdater&) = delete;
   RunningUpdater& operator=(const RunningUpdater&) = delete;
@@ -84,27 +67,13 @@ class RunningUpdater {
   // Polls until `condition` holds or the updater has ended; true when it held.
   template <class Condition>
   bool waitUntil(Condition condition) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (std::chrono::steady_clock::now() < deadline) {
-      if (condition()) return true;
-      if (!_finished && ::waitpid(_pid, &_status, WNOHANG) == _pid) _finished = true;
-      if (_finished) return condition();
-      std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    return false;
+    return ts::waitUntil([&] { return condition() || _child->poll(); }) && condition();
   }
   bool waitForOutput(const std::string& text) {
     return waitUntil([&] { return output().find(text) != std::string::npos; });
   }
-  void signal(int number) { ::kill(_pid, number); }
-
-  // Exit status (0-255), or 128 + signal when killed.
-  int wait() {
-    while (!_finished && ::waitpid(_pid, &_status, 0) < 0 && errno == EINTR) {
-    }
-    _finished = true;
-    return WIFEXITED(_status) ? WEXITSTATUS(_status) : WIFSIGNALED(_status) ? 128 + WTERMSIG(_status) : -1;
-  }
+  void signal(int number) { _child->signal(number); }
+  int wait() { return _child->wait(); }
   // Whether the unread pipe is full to its last page, where the updater
   // blocks on its next lines.
   bool outputBlocked() const {
@@ -121,16 +90,13 @@ class RunningUpdater {
     }
     return out;
   }
-  // The child creates its output files only once it runs.
-  std::string output() const { return fs::exists(_outFile) ? ts::readFile(_outFile) : ""; }
-  std::string errors() const { return fs::exists(_errFile) ? ts::readFile(_errFile) : ""; }
+  std::string output() const { return ts::readFile(_outFile); }
+  std::string errors() const { return ts::readFile(_errFile); }
 
  private:
   fs::path _outFile, _errFile;
-  pid_t _pid = -1;
+  std::optional<ts::Child> _child;
   int _pipe = -1;
-  int _status = 0;
-  bool _finished = false;
 };
 
 // An installed tree (old versions) and a package that unpacks new versions
@@ -231,16 +197,11 @@ TEST_F(FaultInjection, WriteFailureEndsRunWithStatus2AndKeepsOldFile) {
   options.fileSizeLimit = 256 << 10;
   auto result = ts::runUpdater({package.string()}, options);
 
-  auto quoted = [](const fs::path& path) {
-    std::ostringstream out;
-    out << std::quoted(path.string());
-    return out.str();
-  };
   const std::string expectedStart =
       ts::header(package.string()) + "\nPerform action: unpack\nUnzip archive @update.zip to " + app.string() +
       "\nOpen zip file " + package.string() + "\nEntries count 4\nSkip unzip file (in exclude list)manifest.json\n" +
-      "Unzip file: first.txt, size:100, to: " + quoted(app / "first.txt") +
-      "\nUnzip file: big.bin, size:" + std::to_string(bigSize) + ", to: " + quoted(app / "big.bin") +
+      "Unzip file: first.txt, size:100, to: " + ts::q(app / "first.txt") +
+      "\nUnzip file: big.bin, size:" + std::to_string(bigSize) + ", to: " + ts::q(app / "big.bin") +
       "\nUpdate failed: ";
   EXPECT_EQ(2, result.status);
   ASSERT_EQ(expectedStart, result.out.substr(0, expectedStart.size())) << result.out;

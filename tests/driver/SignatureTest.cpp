@@ -6,23 +6,18 @@
 // not what gets unpacked.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sodium.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <functional>
-#include <iomanip>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "support/Helpers.h"
 #include "support/Process.h"
 #include "support/TempDir.h"
 #include "support/ZipBuilder.h"
@@ -34,15 +29,6 @@ namespace {
 
 const std::string kComment = "release 2.1 for everyone";
 const std::string kPayload = "the new program, version 2.1\n";
-
-fs::path minisignProgram() {
-  const char* path = std::getenv("PATH");
-  std::stringstream folders(path != nullptr ? path : "/usr/bin");
-  for (std::string folder; std::getline(folders, folder, ':');) {
-    if (fs::exists(fs::path(folder) / "minisign")) return fs::path(folder) / "minisign";
-  }
-  return {};
-}
 
 std::vector<std::string> lines(const std::string& text) {
   std::vector<std::string> result;
@@ -77,7 +63,7 @@ class Signing : public ::testing::Test {
   void SetUp() override {
     ASSERT_FALSE(minisign.empty()) << "minisign is missing (scripts/setup installs it)";
     fs::create_directories(dir / "bin");
-    fs::copy_file(UPDATER_EXE, updater);
+    fs::copy_file(ts::updaterPath(), updater);
     makeKey("key");
     makeKey("other");
     fs::copy_file(dir / "key.pub", keyFile);
@@ -120,11 +106,10 @@ class Signing : public ::testing::Test {
   ts::RunResult run() { return ts::run(updater.string(), {package.string()}); }
 
   std::string unpackOutput() const {
-    std::ostringstream quoted;
-    quoted << std::quoted((app / "payload.txt").string());
     return "\nPerform action: unpack\nUnzip archive @update.zip to " + app.string() + "\nOpen zip file " +
            package.string() + "\nEntries count 2\nSkip unzip file (in exclude list)manifest.json\n" +
-           "Unzip file: payload.txt, size:" + std::to_string(kPayload.size()) + ", to: " + quoted.str() + "\n";
+           "Unzip file: payload.txt, size:" + std::to_string(kPayload.size()) + ", to: " + ts::q(app / "payload.txt") +
+           "\n";
   }
   std::string goodOutput() {
     return ts::header(package.string()) + "Signature verified: key " + keyId("key") + ", trusted comment: " + kComment +
@@ -132,7 +117,7 @@ class Signing : public ::testing::Test {
   }
 
   ts::TempDir dir;
-  fs::path minisign = minisignProgram();
+  fs::path minisign = ts::findProgram("minisign");
   fs::path updater = dir / "bin" / "updater";
   fs::path keyFile = dir / "bin" / "updater.pub";
   fs::path app = dir / "app";
@@ -267,43 +252,32 @@ TEST_F(Signing, PackageReplacedAfterTheCheckIsNotUsed) {
     ASSERT_EQ(evilBytes.size(), fs::file_size(package));
 
     int out[2];
-    ASSERT_EQ(0, ::pipe(out));
+    ASSERT_EQ(0, ::pipe2(out, O_CLOEXEC));
     const int capacity = ::fcntl(out[1], F_SETPIPE_SZ, 4096);
     ASSERT_GT(capacity, 0);
     const std::string header = ts::header(package.string());
     const std::string filler(static_cast<size_t>(capacity) - header.size(), '.');
     ASSERT_EQ(static_cast<ssize_t>(filler.size()), ::write(out[1], filler.data(), filler.size()));
 
-    pid_t pid = ::fork();
-    if (pid == 0) {
-      ::dup2(out[1], 1);
-      ::close(out[0]);
-      ::execl(updater.c_str(), updater.c_str(), package.c_str(), static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
+    ts::Child child(updater.string(), {package.string()}, out[1]);
     ::close(out[1]);
     // Blocked on the full pipe once the header is in it.
-    const fs::path wchan = "/proc/" + std::to_string(pid) + "/wchan";
-    bool blocked = false;
-    for (auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-         !blocked && std::chrono::steady_clock::now() < deadline;
-         std::this_thread::sleep_for(std::chrono::milliseconds(1))) {
+    const fs::path wchan = "/proc/" + std::to_string(child.pid()) + "/wchan";
+    const bool blocked = ts::waitUntil([&] {
       int queued = 0;
       ::ioctl(out[0], FIONREAD, &queued);
-      blocked = queued == capacity && ts::readFile(wchan).find("pipe_write") != std::string::npos;
-    }
+      return queued == capacity && ts::readFile(wchan).find("pipe_write") != std::string::npos;
+    });
     if (blocked) c.replace();
 
     std::string output;
     char buffer[65536];
     for (ssize_t got; (got = ::read(out[0], buffer, sizeof buffer)) > 0;) output.append(buffer, got);
     ::close(out[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
     ASSERT_TRUE(blocked) << "the updater never blocked on the signature line";
 
     EXPECT_EQ(filler + goodOutput(), output);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(0, child.wait());
     EXPECT_EQ(kPayload, ts::readFile(app / "payload.txt"));
     EXPECT_EQ(evilBytes, ts::readFile(package)) << "the package was not replaced";
   }

@@ -1,9 +1,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <algorithm>
-
 #include "platform/AtomicFile.h"
+#include "support/Helpers.h"
 #include "support/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -12,14 +11,6 @@ using testing_support::TempDir;
 using Names = std::vector<std::string>;
 
 namespace {
-
-// Names in `dir`: a leftover temporary file shows here.
-Names namesIn(const fs::path& dir) {
-  Names names;
-  for (const auto& item : fs::directory_iterator(dir)) names.push_back(item.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 TEST(AtomicFile, TargetShowsTheOldContentUntilCommitThenAllBytes) {
   TempDir dir;
@@ -35,7 +26,7 @@ TEST(AtomicFile, TargetShowsTheOldContentUntilCommitThenAllBytes) {
   EXPECT_EQ(readFile(target), "hello world");
   platform::AtomicFile(target).write("partial", 7);  // abandoned
   EXPECT_EQ(readFile(target), "hello world");
-  EXPECT_EQ(namesIn(dir.path()), Names{"app"});
+  EXPECT_EQ(testing_support::listing(dir.path()), Names{"app"});
 }
 
 TEST(AtomicFile, NewFileGetsUmaskModeUnlessPermissionsAreSet) {
@@ -62,8 +53,8 @@ TEST(AtomicFile, NeverReplacesADirectoryAndCleansUp) {
   }
   EXPECT_THROW(platform::replaceWithSymlink(dir / "app", "target"), fs::filesystem_error);
   EXPECT_THROW(platform::AtomicFile(dir / "missing" / "app"), fs::filesystem_error);
-  EXPECT_EQ(namesIn(dir.path()), Names{"app"});
-  EXPECT_EQ(namesIn(dir / "app"), Names{"inside"});
+  EXPECT_EQ(testing_support::listing(dir.path()), Names{"app"});
+  EXPECT_EQ(testing_support::listing(dir / "app"), Names{"inside"});
 }
 
 }  // namespace

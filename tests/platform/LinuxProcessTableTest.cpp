@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "platform/LinuxProcessTable.h"
-#include "platform/NamedProcess.h"
+#include "support/Process.h"
 #include "support/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -24,7 +24,7 @@ bool listed(const LinuxProcessTable& table, int pid) {
 TEST(LinuxProcessTable, FindsAStartedChildByItsWholeName) {
   TempDir dir;
   NamedProcess child(dir.path(), "upd-long-name-xy");  // 22 bytes: the kernel keeps 15
-  const std::string name = child.name();
+  const std::string name = child.name;
   LinuxProcessTable table;
   EXPECT_TRUE(listed(table, child.pid()));
   EXPECT_TRUE(table.isRunning(child.pid()));
@@ -44,10 +44,10 @@ TEST(LinuxProcessTable, AZombieCountsAsEndedAndKillEndsTheProcess) {
   // Still listed by the kernel, but neither found by name nor running.
   EXPECT_TRUE(listed(table, child.pid()));
   EXPECT_EQ(table.shortName(child.pid()), std::nullopt);
-  EXPECT_FALSE(table.hasName(child.pid(), child.name()));
+  EXPECT_FALSE(table.hasName(child.pid(), child.name));
   EXPECT_FALSE(table.isRunning(child.pid()));
   EXPECT_TRUE(info.si_code == CLD_KILLED && info.si_status == SIGKILL);
-  child.reap();
+  child.child->wait();
   EXPECT_FALSE(table.isRunning(child.pid()));
 }
 

@@ -1,9 +1,15 @@
-// Runs a program as a child process and captures what it prints, for the
-// end-to-end tests that drive the real `updater` executable.
+// Child processes for the tests where a process is the point: the real
+// `updater` executable (signals, resource limits, programs left running),
+// named programs for the process table, and outside tools found on PATH.
 #pragma once
 
+#include <sys/types.h>
+
+#include <chrono>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace testing_support {
@@ -17,16 +23,65 @@ struct RunResult {
 
 struct RunOptions {
   std::filesystem::path cwd;     // empty: the test's own directory
-  double timeoutSeconds = 60;    // the child is killed after this
+  double timeoutSeconds = 60;    // run(): the child is killed after this
   long long fileSizeLimit = -1;  // >= 0: RLIMIT_FSIZE in bytes, SIGXFSZ ignored
   long long memoryLimit = -1;    // >= 0: RLIMIT_AS in bytes
 };
 
-// Runs `program` with `args` (argv[1..]); standard input is /dev/null.
+// A program started in its own process group, standard input /dev/null and
+// standard output and error on the given descriptors (-1: /dev/null). The
+// destructor kills and reaps it unless wait() did; throws
+// std::runtime_error when it cannot start.
+class Child {
+ public:
+  Child(const std::string& program, const std::vector<std::string>& args, int out = -1, int err = -1,
+        const RunOptions& options = {});
+  ~Child();
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+
+  pid_t pid() const { return _pid; }
+  void signal(int number) const;
+  // Reaps the child if it has ended; its status then, as wait() gives it.
+  std::optional<int> poll();
+  // Waits for the end: exit status 0-255, or 128 + signal.
+  int wait();
+
+ private:
+  pid_t _pid = -1;
+  std::optional<int> _status;
+};
+
+// Polls `condition` until it holds (true) or `seconds` pass (false).
+template <class Condition>
+bool waitUntil(Condition condition, double seconds = 60) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  return true;
+}
+
+// A copy of `sleep` under `dir`, named `prefix` plus six random letters,
+// running for `seconds`; the constructor returns once the kernel shows the
+// name. Linux only.
+struct NamedProcess {
+  NamedProcess(const std::filesystem::path& dir, const std::string& prefix, const std::string& seconds = "60");
+  std::string name;
+  std::optional<Child> child;
+  pid_t pid() const { return child->pid(); }
+};
+
+// Runs `program` with `args` (argv[1..]) to its end and captures both outputs.
 RunResult run(const std::string& program, const std::vector<std::string>& args, const RunOptions& options = {});
 
-// Runs the real updater executable of this build.
+// The real updater executable of this build, and a run of it.
+std::string updaterPath();
 RunResult runUpdater(const std::vector<std::string>& args, const RunOptions& options = {});
+
+// `name` looked up on PATH; empty when it is not there.
+std::filesystem::path findProgram(const std::string& name);
 
 // The header the updater prints before anything else, for package path
 // `zipPath` exactly as typed and set number `set` as printed.

@@ -96,11 +96,11 @@ TEST(CentralDirectory, DamageKeepsTheEntriesReadBeforeIt) {
     std::function<void(std::string&)> damage;
     const char* names;
   } cases[] = {
-      {"offset at a local header", [&](std::string& b) { Put32(b, end + 16, 0); }, ""},
+      {"offset at a local header", [&](std::string& b) { patch(b, end + 16, 0); }, ""},
       {"wrong signature", [&](std::string& b) { b[second] = 'Q'; }, "a;"},
-      {"name past the end", [&](std::string& b) { Put16(b, second + 28, 0xFFFF); }, "a;"},
+      {"name past the end", [&](std::string& b) { patch(b, second + 28, 0xFFFF, 2); }, "a;"},
       {"header cut in half", [&](std::string& b) { b = b.substr(0, third + 20) + b.substr(end); }, "a;b;"},
-      {"record counts wrong", [&](std::string& b) { Put32(b, end + 8, 0x10001), Put32(b, end + 12, 7); }, "a;b;c;"},
+      {"record counts wrong", [&](std::string& b) { patch(b, end + 8, 0x10001), patch(b, end + 12, 7); }, "a;b;c;"},
   };
   for (const auto& c : cases) {
     std::string bytes = clean;
@@ -121,8 +121,8 @@ TEST(CentralDirectory, MalformedExtraAreaIsSkippedAsDeclared) {
   // A field claiming more bytes than the area holds, then stray bytes.
   const std::string extra("\x01\x00\x0A\x00\xAA\xBB", 6);
   bytes.insert(header + 46 + 1, extra + "note");
-  Put16(bytes, header + 30, static_cast<uint16_t>(extra.size()));
-  Put16(bytes, header + 32, 4);
+  patch(bytes, header + 30, static_cast<uint32_t>(extra.size()), 2);
+  patch(bytes, header + 32, 4, 2);
   auto archive = OpenBytes(bytes);
   EXPECT_EQ(Names(archive), "a;b;");
   EXPECT_EQ(archive->GetEntry("a")->GetComment(), "note");

@@ -19,7 +19,7 @@ TEST(Encryption, ThePasswordDecidesWhetherAnEntryOpens) {
   ZipEntrySpec shortEntry = Spec("short", "x");
   shortEntry.password = "pässword";
   std::string bytes = builder.add(shortEntry).bytes();
-  Put32(bytes, builder.centralHeaderOffset(3) + 20, 11);  // fewer than 12 header bytes: the check fails
+  patch(bytes, builder.centralHeaderOffset(3) + 20, 11);  // fewer than 12 header bytes: the check fails
   auto archive = OpenBytes(bytes);
   for (const char* name : {"m0", "m8", "m12"}) {
     auto entry = archive->GetEntry(name);

@@ -56,7 +56,7 @@ TEST(DirectoryRule, AttributesAndSizesFollowTheName) {
     spec.externalAttributes = c.stored;
     ZipBuilder builder;
     std::string bytes = builder.add(spec).bytes();
-    for (size_t field : {16u, 20u, 24u}) Put32(bytes, builder.centralHeaderOffset(0) + field, 7);  // CRC, sizes
+    for (size_t field : {16u, 20u, 24u}) patch(bytes, builder.centralHeaderOffset(0) + field, 7);  // CRC, sizes
     auto archive = OpenBytes(bytes);
     ASSERT_EQ(archive->GetEntriesCount(), 1u);
     auto entry = archive->GetEntry(0);

@@ -93,7 +93,7 @@ TEST(EntryStream, LocalHeaderLocatesTheData) {
   EXPECT_EQ(archive->GetEntry("b")->GetSize(), 6u);
   EXPECT_EQ(ReadEntry(archive, "a"), "first");
   bytes = clean;
-  Put32(bytes, builder.centralHeaderOffset(1) + 42, 0x7FFFFFF0);  // past the end of the file
+  patch(bytes, builder.centralHeaderOffset(1) + 42, 0x7FFFFFF0);  // past the end of the file
   EXPECT_EQ(ReadEntry(OpenBytes(bytes), "b"), "<null>");
 }
 
@@ -108,7 +108,7 @@ TEST(EntryStream, WrongSizesAndCorruptDataEndQuietly) {
     const size_t length = builder.localHeaderOffset(1) - start;
     // Shorter than stated: a prefix of the data.
     std::string bytes = clean;
-    Put32(bytes, sizeField, static_cast<uint32_t>(length / 2));
+    patch(bytes, sizeField, static_cast<uint32_t>(length / 2));
     const std::string prefix = ReadEntry(OpenBytes(bytes), "e");
     EXPECT_LT(prefix.size(), data.size());
     EXPECT_TRUE(SameBytes(prefix, data.substr(0, prefix.size())));
@@ -116,7 +116,7 @@ TEST(EntryStream, WrongSizesAndCorruptDataEndQuietly) {
     // end of its own data; stored data brings the rest of the file along.
     // The shared stream hit its end; "next" still reads.
     bytes = clean;
-    Put32(bytes, sizeField, 0x7FFFFFF0);
+    patch(bytes, sizeField, 0x7FFFFFF0);
     auto archive = OpenBytes(bytes);
     EXPECT_TRUE(SameBytes(ReadEntry(archive, "e"), spec.method == 0 ? bytes.substr(start) : data));
     EXPECT_EQ(ReadEntry(archive, "next"), "tail");
@@ -140,12 +140,12 @@ TEST(EntryStream, LzmaHeaderDamage) {
   const size_t properties = builder.localHeaderOffset(0) + 31 + 4;  // after header, name and version
   std::string bytes = clean;
   // A forged dictionary size is harmless: the entry's size bounds it.
-  Put32(bytes, properties + 1, 0xFFFFFFFF);
+  patch(bytes, properties + 1, 0xFFFFFFFF);
   EXPECT_TRUE(SameBytes(ReadEntry(OpenBytes(bytes), "e"), data));
   bytes[properties] = static_cast<char>(0xFF);  // lc/lp/pb out of range
   EXPECT_EQ(ReadEntry(OpenBytes(bytes), "e"), "");
   bytes = clean;
-  Put32(bytes, builder.centralHeaderOffset(0) + 20, 5);  // fewer than 9 header bytes
+  patch(bytes, builder.centralHeaderOffset(0) + 20, 5);  // fewer than 9 header bytes
   EXPECT_EQ(ReadEntry(OpenBytes(bytes), "e"), "");
 }
 
@@ -167,7 +167,7 @@ TEST(EntryStream, DamagedDeflateEndsWhereZlibEnds) {
 
   for (const Damage& damage : damages) {
     std::string bytes = clean;
-    if (damage.cutAt != 0) Put32(bytes, sizeField, static_cast<uint32_t>(damage.cutAt));
+    if (damage.cutAt != 0) patch(bytes, sizeField, static_cast<uint32_t>(damage.cutAt));
     for (size_t i = damage.flipAt; i < damage.flipAt + 64 && i < length; ++i) bytes[start + i] ^= 0x5A;
     std::istringstream archiveBytes(bytes);
     StreamSource source(archiveBytes);

@@ -1,5 +1,5 @@
 // Helpers for the ZIP reader's tests: archives over bytes in memory, whole
-// reads, compressible test data, little-endian patching.
+// reads, compressible test data.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,11 +10,13 @@
 #include <sstream>
 #include <string>
 
+#include "support/Helpers.h"
 #include "support/ZipBuilder.h"
 #include "zip/ZipArchive.h"
 
 namespace zip_test {
 
+using testing_support::patch;
 using testing_support::ZipBuilder;
 using testing_support::ZipEntrySpec;
 
@@ -43,10 +45,7 @@ inline std::string ReadEntry(const ZipArchive::Ptr& archive, const std::string& 
 
 inline ZipEntrySpec Spec(const std::string& name, const std::string& data = "", uint16_t method = 0,
                          bool lzmaEndMarker = true) {
-  ZipEntrySpec spec;
-  spec.name = name;
-  spec.data = data;
-  spec.method = method;
+  ZipEntrySpec spec = testing_support::makeEntry(name, data, method);
   spec.lzmaEndMarker = lzmaEndMarker;
   return spec;
 }
@@ -72,15 +71,6 @@ inline ::testing::AssertionResult SameBytes(const std::string& got, const std::s
   while (at < got.size() && at < expected.size() && got[at] == expected[at]) ++at;
   return ::testing::AssertionFailure() << "got " << got.size() << " bytes, expected " << expected.size()
                                        << "; first difference at byte " << at;
-}
-
-inline void Put16(std::string& bytes, size_t at, uint16_t value) {
-  bytes[at] = static_cast<char>(value & 0xFF);
-  bytes[at + 1] = static_cast<char>(value >> 8);
-}
-inline void Put32(std::string& bytes, size_t at, uint32_t value) {
-  Put16(bytes, at, static_cast<uint16_t>(value & 0xFFFF));
-  Put16(bytes, at + 2, static_cast<uint16_t>(value >> 16));
 }
 
 }  // namespace zip_test

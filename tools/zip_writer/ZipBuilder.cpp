@@ -1,4 +1,4 @@
-#include "support/ZipBuilder.h"
+#include "zip_writer/ZipBuilder.h"
 
 #include <bzlib.h>
 #include <lzma.h>
@@ -7,7 +7,7 @@
 #include <fstream>
 #include <stdexcept>
 
-namespace testing_support {
+namespace zip_writer {
 namespace {
 
 constexpr uint32_t kLocalHeaderSignature = 0x04034b50;
@@ -257,4 +257,4 @@ void makeManifestPackage(const std::filesystem::path& zipFile, const std::string
   ZipBuilder().add("manifest.json", manifestJson).write(zipFile);
 }
 
-}  // namespace testing_support
+}  // namespace zip_writer

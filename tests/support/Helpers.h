@@ -1,0 +1,71 @@
+// Small helpers shared by the tests: JSON from text, standard output
+// captured around in-process code, quoted paths as the log lines print
+// them, directory listings and little-endian patching of bytes.
+#pragma once
+
+#include <rapidjson/document.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <iomanip>
+#include <iostream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+// Throws std::invalid_argument on a malformed text (a fault of the test).
+inline rapidjson::Document parseJson(const std::string& json) {
+  rapidjson::Document document;
+  document.Parse(json.c_str(), json.size());
+  if (document.HasParseError()) throw std::invalid_argument("bad JSON in test: " + json);
+  return document;
+}
+
+// Redirects std::cout into a string for its lifetime, also when the code
+// under test throws.
+class CapturedOutput {
+ public:
+  CapturedOutput() : _saved(std::cout.rdbuf(_buffer.rdbuf())) {}
+  ~CapturedOutput() { std::cout.rdbuf(_saved); }
+  CapturedOutput(const CapturedOutput&) = delete;
+  CapturedOutput& operator=(const CapturedOutput&) = delete;
+  std::string text() const { return _buffer.str(); }
+
+ private:
+  std::ostringstream _buffer;
+  std::streambuf* _saved;
+};
+
+template <class Code>
+std::string outputOf(Code code) {
+  CapturedOutput output;
+  code();
+  return output.text();
+}
+
+// A path as the log lines quote it (std::quoted).
+inline std::string q(const std::filesystem::path& path) {
+  std::ostringstream quoted;
+  quoted << std::quoted(path.string());
+  return quoted.str();
+}
+
+// Names in `directory`, in the order the system lists them or sorted.
+inline std::vector<std::string> listing(const std::filesystem::path& directory, bool sorted = false) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(directory))
+    names.push_back(entry.path().filename().string());
+  if (sorted) std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Writes `value` little-endian in `width` bytes at `at`.
+inline void patch(std::string& bytes, size_t at, uint32_t value, int width = 4) {
+  for (int i = 0; i < width; ++i) bytes.at(at + i) = static_cast<char>((value >> (8 * i)) & 0xff);
+}
+
+}  // namespace testing_support
