@@ -122,6 +122,7 @@ void restore(const fs::path& stored, const fs::path& path) {
   copyEntry(stored, path);
   fs::path gone = stored;
   gone += ".gone";
+  fs::remove_all(gone);
   fs::rename(stored, gone);
   fs::remove_all(gone);
 }
