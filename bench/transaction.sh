@@ -9,6 +9,10 @@
 # Prints the median wall and CPU time (user + system) of RUNS runs and the
 # transaction/plain ratios.
 # Usage: bench/transaction.sh [build-dir] [runs]   (defaults: build, 5)
+# The work directory is made by mktemp: TMPDIR=/dev/shm measures on tmpfs,
+# without the disk (on a file system mounted with "discard" every freed
+# block is trimmed, which makes deleting the old files, by the commit or
+# by the plain run's renames, dominate the wall times).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="${1:-build}"

@@ -1,5 +1,7 @@
 #include "actions/FileSelection.h"
 
+#include <sys/stat.h>
+
 #include <iostream>
 #include <unordered_map>
 #include <unordered_set>
@@ -22,10 +24,22 @@ class CanonicalCache {
     auto found = _paths.find(path.native());
     if (found != _paths.end()) return found->second;
     // Node-based map: the reference stays valid while more paths are added.
-    return _paths.emplace(path.native(), fs::canonical(path)).first->second;
+    return _paths.emplace(path.native(), resolve(path)).first->second;
   }
 
  private:
+  // An entry that is no link lies where its directory does: the directory
+  // is resolved once for all its entries (one lstat each, instead of a
+  // readlink per level).
+  fs::path resolve(const fs::path& path) {
+    const fs::path name = path.filename();
+    struct stat info;
+    if (name.empty() || name == "." || name == ".." || ::lstat(path.c_str(), &info) != 0 || S_ISLNK(info.st_mode)) {
+      return fs::canonical(path);
+    }
+    return of(path.has_parent_path() ? path.parent_path() : fs::path(".")) / name;
+  }
+
   std::unordered_map<std::string, fs::path> _paths;
 };
 

@@ -64,6 +64,7 @@ pid_t ownerOf(const char* name) {
 
 AtomicFile::AtomicFile(FileDescriptor directory, const std::string& name, const fs::path& shownAs)
     : _directory(std::move(directory)), _name(name), _shownAs(shownAs) {
+  if (ChangeGuard* guard = activeChangeGuard()) guard->beforeTemporary(_directory.get());
   _temporary = createFresh(
       shownAs,
       [this](const std::string& candidate) {
@@ -112,6 +113,7 @@ void AtomicFile::commit() {
 }
 
 void replaceWithSymlink(int directory, const std::string& name, const std::string& linkText, const fs::path& shownAs) {
+  if (ChangeGuard* guard = activeChangeGuard()) guard->beforeTemporary(directory);
   std::string temporary = createFresh(
       shownAs,
       [&](const std::string& candidate) { return ::symlinkat(linkText.c_str(), directory, candidate.c_str()); },

@@ -25,7 +25,9 @@ ActiveChangeGuard::~ActiveChangeGuard() { active = _previous; }
 void removeAll(const fs::path& path) {
   if (active != nullptr) {
     active->removeAll(path);
-  } else {
+  } else if (::unlink(path.c_str()) != 0) {
+    // Most entries removed are files, which one unlink does; the library
+    // walks directories and words every failure.
     fs::remove_all(path);
   }
 }

@@ -3,11 +3,13 @@
 // is about to change and undo it later. Without an active guard every
 // helper here does exactly what the plain file-system call does.
 //
-// Hook points: AtomicFile::commit and replaceWithSymlink (an entry replaced
-// by rename), ConfinedDirectory (a directory created), removeAll (remove
-// action), renamePath (rename action), and the copy action's own walk.
-// Guards throw std::filesystem::filesystem_error (or std::runtime_error)
-// when they cannot record a change; the change is then not made.
+// Hook points: AtomicFile (a temporary file made, then renamed over its
+// target) and replaceWithSymlink (an entry replaced by rename),
+// ConfinedDirectory (a directory created), removeAll (remove action),
+// renamePath (rename action), and the copy action's own walk. Guards throw
+// std::filesystem::filesystem_error (or std::runtime_error) when they cannot
+// record a change; the change is then not made. Hooks may be called from
+// several threads; a guard serialises them.
 #pragma once
 
 #include <filesystem>
@@ -18,6 +20,8 @@ namespace platform {
 class ChangeGuard {
  public:
   virtual ~ChangeGuard() = default;
+  // A temporary file is about to be made in the open directory `directory`.
+  virtual void beforeTemporary(int directory) = 0;
   // `name` in the open directory `directory` is about to be created, or
   // replaced by a rename; the entry now there must stay in place.
   virtual void beforeReplace(int directory, const std::string& name) = 0;

@@ -72,7 +72,7 @@ std::vector<Record> Journal::read(const fs::path& file) {
   while (at + 2 < text.size()) {
     Record record{static_cast<Change>(text[at]), 0, {}, {}};
     const char kind = text[at];
-    if ((kind != 'C' && kind != 'K' && kind != 'M' && kind != 'R') || text[at + 1] != ' ') break;
+    if ((kind != 'C' && kind != 'K' && kind != 'M' && kind != 'R' && kind != 'T') || text[at + 1] != ' ') break;
     std::size_t next = at + 2;
     if (!readNumber(text, next, record.backup) || !readPath(text, next, record.path)) break;
     if (record.change == Change::Renamed) {

@@ -23,6 +23,9 @@ enum class Change : char {
   Kept = 'K',     // the old entry's copy or second link is in the store
   Moved = 'M',    // the old entry itself was moved into the store
   Renamed = 'R',  // `path` was renamed to `other`
+  // The directory `path` may hold the process's temporary files: undone
+  // after a crash by removing them
+  Temporaries = 'T',
 };
 
 struct Record {

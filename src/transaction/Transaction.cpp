@@ -15,6 +15,7 @@
 
 #include "platform/AtomicFile.h"
 #include "platform/SystemError.h"
+#include "transaction/StoreEntries.h"
 
 namespace fs = std::filesystem;
 
@@ -26,21 +27,25 @@ const char kJournalName[] = "journal";
 const char kStoreName[] = "store";
 const char kLockName[] = "lock";
 
-constexpr fs::copy_options kCopyTree = fs::copy_options::copy_symlinks | fs::copy_options::recursive;
-
 std::string quoted(const fs::path& path) {
   std::ostringstream text;
   text << std::quoted(path.string());
   return text.str();
 }
 
-// The absolute path of `path` with its directory resolved, the last element
-// kept as it is (a link stays the link).
-fs::path located(const fs::path& path) {
-  fs::path absolute = fs::absolute(path).lexically_normal();
+// `path` made absolute against `workingDirectory` and normalised, without
+// a trailing separator.
+fs::path normalised(const fs::path& workingDirectory, const fs::path& path) {
+  fs::path absolute = (path.is_absolute() ? path : workingDirectory / path).lexically_normal();
   if (!absolute.has_filename() && absolute != absolute.root_path()) absolute = absolute.parent_path();
-  if (absolute == absolute.root_path()) return absolute;
-  return fs::weakly_canonical(absolute.parent_path()) / absolute.filename();
+  return absolute;
+}
+
+// lstat that tells a missing entry (false) from an error (thrown).
+bool lookUp(int directory, const char* name, struct stat& info, const fs::path& shown) {
+  if (::fstatat(directory, name, &info, AT_SYMLINK_NOFOLLOW) == 0) return true;
+  if (errno == ENOENT || errno == ENOTDIR) return false;
+  platform::throwSystemError("cannot back up", shown, errno);
 }
 
 bool below(const fs::path& path, const fs::path& directory) {
@@ -55,8 +60,10 @@ void syncDirectory(const fs::path& directory) {
   if (fd) ::fsync(fd.get());
 }
 
+// None when the directory is gone: its transaction has just ended.
 platform::FileDescriptor lockFile(const fs::path& dir, bool wait) {
   platform::FileDescriptor fd(::open((dir / kLockName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+  if (!fd && errno == ENOENT) return fd;
   if (!fd) platform::throwSystemError("cannot open transaction lock", dir / kLockName, errno);
   if (::flock(fd.get(), LOCK_EX | (wait ? 0 : LOCK_NB)) != 0) {
     if (errno == EWOULDBLOCK) {
@@ -72,7 +79,9 @@ platform::FileDescriptor createLocked(const fs::path& dir) {
     if (errno == EEXIST) throw std::runtime_error("another updater is running a transaction in " + quoted(dir));
     platform::throwSystemError("cannot create transaction directory", dir, errno);
   }
-  return lockFile(dir, false);
+  platform::FileDescriptor lock = lockFile(dir, false);
+  if (!lock) platform::throwSystemError("cannot open transaction lock", dir / kLockName, ENOENT);
+  return lock;
 }
 
 platform::FileDescriptor createStore(const fs::path& dir) {
@@ -91,7 +100,7 @@ void copyWhole(const fs::path& from, const fs::path& to) {
   fs::path part = to;
   part += ".part";
   fs::remove_all(part);
-  fs::copy(from, part, kCopyTree);
+  copyEntry(from, part);
   fs::rename(part, to);
 }
 
@@ -106,9 +115,16 @@ void restore(const fs::path& stored, const fs::path& path) {
   fs::rename(stored, path, error);
   if (!error) return;
   if (error != std::errc::cross_device_link) throw fs::filesystem_error("cannot restore", stored, path, error);
+  // Straight to its place: a name of its own there could be someone's file.
+  // Interrupted, the next rollback copies it again, the backup still whole:
+  // it leaves its name in one step before it is deleted.
   fs::remove_all(path);
-  fs::copy(stored, path, kCopyTree);
-  fs::remove_all(stored);
+  copyEntry(stored, path);
+  fs::path gone = stored;
+  gone += ".gone";
+  fs::remove_all(gone);
+  fs::rename(stored, gone);
+  fs::remove_all(gone);
 }
 
 void undo(const Record& record, const fs::path& store) {
@@ -124,6 +140,8 @@ void undo(const Record& record, const fs::path& store) {
     case Change::Renamed:
       if (!present(record.path) && present(record.other)) fs::rename(record.other, record.path);
       break;
+    case Change::Temporaries:
+      break;  // the process's own are gone with it; a dead one's are swept on recovery
   }
 }
 
@@ -147,10 +165,16 @@ void removeTransaction(const fs::path& dir) {
   if (::unlink((dir / kJournalName).c_str()) != 0 && errno != ENOENT) {
     platform::throwSystemError("cannot remove transaction journal", dir / kJournalName, errno);
   }
-  std::error_code ignored;
-  fs::remove_all(dir / kStoreName, ignored);
-  fs::remove(dir / kLockName, ignored);
-  fs::remove(dir, ignored);
+  platform::FileDescriptor fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!fd) return;
+  try {
+    removeEntry(fd.get(), kStoreName);
+  } catch (const std::exception&) {
+    return;  // rubbish only: undoing it again changes nothing
+  }
+  ::unlinkat(fd.get(), kLockName, 0);
+  fd.reset();
+  ::rmdir(dir.c_str());
 }
 
 }  // namespace
@@ -160,7 +184,8 @@ fs::path transactionDirectory(const fs::path& workingDirectory) {
 }
 
 Transaction::Transaction(const fs::path& workingDirectory)
-    : _dir(transactionDirectory(workingDirectory)),
+    : _workingDirectory(fs::absolute(workingDirectory)),
+      _dir(transactionDirectory(workingDirectory)),
       _lock(createLocked(_dir)),
       _store(createStore(_dir)),
       _journal(_dir / kJournalName) {
@@ -168,6 +193,22 @@ Transaction::Transaction(const fs::path& workingDirectory)
   // find it; the records themselves are not synced (see the docs).
   syncDirectory(_dir);
   syncDirectory(_dir.parent_path());
+}
+
+fs::path Transaction::locate(const fs::path& path) {
+  const fs::path absolute = normalised(_workingDirectory, path);
+  if (absolute == absolute.root_path()) return absolute;
+  const fs::path parent = absolute.parent_path();
+  // A remove of many entries of one directory resolves it once: the same
+  // directory is still there when the path leads to the same inode.
+  struct stat info;
+  const bool found = ::stat(parent.c_str(), &info) == 0;
+  if (found && _parent.text == parent.native() && _parent.device == info.st_dev && _parent.inode == info.st_ino) {
+    return _parent.resolved / absolute.filename();
+  }
+  fs::path resolved = fs::weakly_canonical(parent);
+  _parent = found ? ResolvedParent{parent.native(), resolved, info.st_dev, info.st_ino} : ResolvedParent{};
+  return resolved / absolute.filename();
 }
 
 bool Transaction::owns(const fs::path& path) const { return path == _dir || below(path, _dir); }
@@ -191,43 +232,52 @@ std::uint64_t Transaction::record(Change change, const fs::path& path, const fs:
   return backup;
 }
 
-void Transaction::keep(int directory, const std::string& name, const fs::path& path, std::uint64_t backup) {
+void Transaction::keep(int directory, const std::string& name, const fs::path& path, const struct stat& info,
+                       std::uint64_t backup) {
   const std::string stored = std::to_string(backup);
-  struct stat info;
-  if (::fstatat(directory, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
-    platform::throwSystemError("cannot back up", path, errno);
+  // A second link (to a file, or to a link itself: linkat follows none)
+  // keeps the old entry while the rename replaces it; where linking is
+  // impossible (another file system) a copy does.
+  if ((S_ISREG(info.st_mode) || S_ISLNK(info.st_mode)) &&
+      ::linkat(directory, name.c_str(), _store.get(), stored.c_str(), 0) == 0) {
+    return;
   }
-  // A second link keeps the old file while the rename replaces it; where
-  // linking is impossible (another file system) a copy does.
-  if (S_ISREG(info.st_mode) && ::linkat(directory, name.c_str(), _store.get(), stored.c_str(), 0) == 0) return;
   copyWhole(path, _dir / kStoreName / stored);
 }
 
 void Transaction::move(const fs::path& path, std::uint64_t backup) {
-  const fs::path stored = _dir / kStoreName / std::to_string(backup);
-  std::error_code error;
-  fs::rename(path, stored, error);
-  if (!error) return;
-  if (error != std::errc::cross_device_link) throw fs::filesystem_error("cannot back up", path, stored, error);
-  copyWhole(path, stored);
+  const std::string stored = std::to_string(backup);
+  if (::renameat(AT_FDCWD, path.c_str(), _store.get(), stored.c_str()) == 0) return;
+  if (errno != EXDEV) platform::throwSystemError("cannot back up", path, errno);
+  copyWhole(path, _dir / kStoreName / stored);
   fs::remove_all(path);
 }
 
+void Transaction::beforeTemporary(int directory) {
+  const std::lock_guard<std::recursive_mutex> hold(_mutex);
+  fs::path path = platform::pathOfDirectory(directory);
+  if (_temporaries.insert(path.native()).second) record(Change::Temporaries, path);
+}
+
 void Transaction::beforeReplace(int directory, const std::string& name) {
+  const std::lock_guard<std::recursive_mutex> hold(_mutex);
   const fs::path path = platform::pathOfDirectory(directory) / name;
   refuseIfTouching(path);
   struct stat info;
-  if (::fstatat(directory, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode)) return;
+  const bool exists = lookUp(directory, name.c_str(), info, path);
+  if (exists && S_ISDIR(info.st_mode)) return;
   if (!firstChange(path)) return;
-  if (!present(path)) {
+  if (!exists) {
     record(Change::Created, path);
   } else {
-    keep(directory, name, path, record(Change::Kept, path));
+    keep(directory, name, path, info, record(Change::Kept, path));
   }
 }
 
 void Transaction::beforeOverwrite(const fs::path& path) {
-  const fs::path where = located(path);
+  const std::lock_guard<std::recursive_mutex> hold(_mutex);
+  _parent = {};
+  const fs::path where = locate(path);
   refuseIfTouching(where);
   if (!firstChange(where)) return;
   if (!present(where)) {
@@ -238,8 +288,10 @@ void Transaction::beforeOverwrite(const fs::path& path) {
 }
 
 void Transaction::removeAll(const fs::path& path) {
-  const fs::path where = located(path);
-  if (!present(where)) return;
+  const std::lock_guard<std::recursive_mutex> hold(_mutex);
+  const fs::path where = locate(path);
+  struct stat info;
+  if (!lookUp(AT_FDCWD, where.c_str(), info, where)) return;
   if (owns(where)) refuseIfTouching(where);
   if (below(_dir, where)) {
     // The transaction's own directory stays, and so do the directories
@@ -252,11 +304,15 @@ void Transaction::removeAll(const fs::path& path) {
   // Even a path changed before is moved, not deleted: what lies there now
   // may be the only copy of something a rename brought in.
   firstChange(where);
+  // Paths through a directory or link that goes must be resolved afresh.
+  if (!S_ISREG(info.st_mode)) _parent = {};
   move(where, record(Change::Moved, where));
 }
 
 void Transaction::beforeRename(const fs::path& from, const fs::path& to) {
-  const fs::path source = located(from), target = located(to);
+  const std::lock_guard<std::recursive_mutex> hold(_mutex);
+  _parent = {};
+  const fs::path source = locate(from), target = locate(to);
   refuseIfTouching(source);
   refuseIfTouching(target);
   if (firstChange(target)) {
@@ -265,7 +321,11 @@ void Transaction::beforeRename(const fs::path& from, const fs::path& to) {
     } else {
       platform::FileDescriptor parent(::open(target.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
       if (!parent) platform::throwSystemError("cannot back up", target, errno);
-      keep(parent.get(), target.filename().string(), target, record(Change::Kept, target));
+      struct stat info;
+      if (!lookUp(parent.get(), target.filename().c_str(), info, target)) {
+        platform::throwSystemError("cannot back up", target, ENOENT);
+      }
+      keep(parent.get(), target.filename().string(), target, info, record(Change::Kept, target));
     }
   }
   record(Change::Renamed, source, target);
@@ -275,6 +335,7 @@ void Transaction::beforeRename(const fs::path& from, const fs::path& to) {
 }
 
 void Transaction::commit() {
+  const std::lock_guard<std::recursive_mutex> hold(_mutex);
   removeTransaction(_dir);
   _finished = true;
   _lock.reset();
@@ -296,6 +357,7 @@ void removeAfterRollback(const fs::path& dir, Failures& failures) {
 }  // namespace
 
 Failures Transaction::rollBack() {
+  const std::lock_guard<std::recursive_mutex> hold(_mutex);
   Failures failures = undoAll(_records, _dir);
   removeAfterRollback(_dir, failures);
   _finished = true;
@@ -308,12 +370,13 @@ bool recoverInterrupted(const fs::path& workingDirectory, Failures& failures) {
   std::error_code error;
   if (!fs::is_directory(fs::symlink_status(dir, error))) return false;
   platform::FileDescriptor lock = lockFile(dir, false);
+  if (!lock) return false;
   std::cout << "Recover interrupted transaction in " << quoted(dir) << std::endl;
   const std::vector<Record> records = Journal::read(dir / kJournalName);
   // Temporary files of the dead process's unpacking go too.
   std::unordered_set<std::string> swept;
   for (const Record& record : records) {
-    const fs::path parentPath = record.path.parent_path();
+    const fs::path parentPath = record.change == Change::Temporaries ? record.path : record.path.parent_path();
     if (!swept.insert(parentPath.native()).second) continue;
     platform::FileDescriptor parent(::open(parentPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (parent) platform::removeStaleTemporaries(parent.get());

@@ -6,9 +6,11 @@
 // transaction whose process still runs. Before each change the journal gets
 // its record and the old entry goes into the store: moved there by rename
 // when it is about to be removed or overwritten in place (constant time on
-// one file system, a copy otherwise), linked (or copied) when it is about to
-// be replaced by a rename and must stay in place until then. Only the first
-// change to a path is recorded: that is the state to go back to.
+// one file system, a copy keeping owner and mode otherwise), linked (or
+// copied) when it is about to be replaced by a rename and must stay in place
+// until then. Only the first change to a path is recorded: that is the state
+// to go back to. Every directory that gets a temporary file is recorded
+// before the first is made, so that recovery after a crash sweeps it.
 //
 // commit() deletes the journal first (the point of no return), then the
 // store. rollBack() undoes the records in reverse order; a record whose
@@ -16,8 +18,11 @@
 // later recovery does after a crash mid-rollback, is harmless.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <filesystem>
+#include <mutex>
 #include <set>
 #include <string>
 #include <utility>
@@ -47,6 +52,7 @@ class Transaction : public platform::ChangeGuard {
   bool finished() const { return _finished; }
   const std::filesystem::path& directory() const { return _dir; }
 
+  void beforeTemporary(int directory) override;
   void beforeReplace(int directory, const std::string& name) override;
   void beforeOverwrite(const std::filesystem::path& path) override;
   void removeAll(const std::filesystem::path& path) override;
@@ -60,15 +66,32 @@ class Transaction : public platform::ChangeGuard {
   // Records the path's first change; false when it had one already.
   bool firstChange(const std::filesystem::path& path);
   std::uint64_t record(Change change, const std::filesystem::path& path, const std::filesystem::path& other = {});
-  void keep(int directory, const std::string& name, const std::filesystem::path& path, std::uint64_t backup);
+  void keep(int directory, const std::string& name, const std::filesystem::path& path, const struct stat& info,
+            std::uint64_t backup);
   void move(const std::filesystem::path& path, std::uint64_t backup);
+  // The absolute path of `path` with its directory resolved, the last
+  // element kept as it is (a link stays the link).
+  std::filesystem::path locate(const std::filesystem::path& path);
 
+  // The directory `locate` resolved last, while nothing the transaction
+  // did can have changed it.
+  struct ResolvedParent {
+    std::string text;
+    std::filesystem::path resolved;
+    dev_t device = 0;
+    ino_t inode = 0;
+  };
+
+  std::filesystem::path _workingDirectory;
+  ResolvedParent _parent;
   std::filesystem::path _dir;
   platform::FileDescriptor _lock;
   platform::FileDescriptor _store;
   Journal _journal;
   std::vector<Record> _records;
-  std::set<std::string> _changed;  // ordered, so that a subtree is one range
+  std::set<std::string> _changed;      // ordered, so that a subtree is one range
+  std::set<std::string> _temporaries;  // directories recorded as holding temporary files
+  std::recursive_mutex _mutex;         // hooks may come from several threads
   bool _finished = false;
 };
 

@@ -30,15 +30,16 @@ namespace ts = testing_support;
 
 namespace {
 
-// Every entry below `root` (not followed): type, permission bits, and the
-// bytes of a file or the text of a link.
+// Every entry below `root` (not followed): type, permission bits, owner and
+// group, and the bytes of a file or the text of a link.
 std::map<std::string, std::string> snapshot(const fs::path& root) {
   std::map<std::string, std::string> entries;
   if (!fs::exists(fs::symlink_status(root))) return entries;
   for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
     struct stat info;
     ::lstat(it->path().c_str(), &info);
-    std::string value = std::to_string(info.st_mode) + ":";
+    std::string value =
+        std::to_string(info.st_mode) + ":" + std::to_string(info.st_uid) + ":" + std::to_string(info.st_gid) + ":";
     if (S_ISREG(info.st_mode)) value += ts::readFile(it->path());
     if (S_ISLNK(info.st_mode)) value += fs::read_symlink(it->path()).string();
     entries[it->path().lexically_relative(root).string()] = value;
@@ -73,6 +74,7 @@ struct Case {
   std::vector<std::pair<std::string, std::string>> files;  // relative path, content
   std::vector<std::pair<std::string, std::string>> links;  // relative path, text
   std::vector<std::pair<std::string, mode_t>> modes;
+  std::vector<std::pair<std::string, unsigned>> owners;  // uid and gid; only root may give entries away
   ts::ZipBuilder package;
   std::string actions;
   long long fileSizeLimit = -1;
@@ -93,6 +95,11 @@ struct Case {
       fs::create_symlink(text, dir / name);
     }
     for (const auto& [name, mode] : modes) fs::permissions(dir / name, static_cast<fs::perms>(mode));
+    for (const auto& [name, id] : owners) {
+      if (fs::exists(fs::symlink_status(dir / name))) {
+        ASSERT_EQ(::lchown((dir / name).c_str(), id, id + 1), 0);
+      }
+    }
   }
 };
 
@@ -106,6 +113,11 @@ Case randomCase(std::mt19937& random) {
     if (pick(3) == 0) c.modes.push_back({name, pick(2) ? 0755 : 0600});
   }
   if (pick(2)) c.links.push_back({"app/link", pick(2) ? "b.txt" : "nowhere"});
+  if (::geteuid() == 0) {
+    for (const char* name : {"app/a", "app/d", "app/link"}) {
+      if (pick(2)) c.owners.push_back({name, 1000u + static_cast<unsigned>(pick(3))});
+    }
+  }
   if (c.files.empty()) c.files.push_back({"app/a", "x"});
   if (pick(3) == 0) c.modes.push_back({"app", 0700});
 
@@ -423,4 +435,32 @@ TEST(Transaction, RollbackThatCannotCompleteKeepsTheBackupsForRecover) {
   EXPECT_EQ(again.status, 0);
   EXPECT_EQ(ts::readFile(dir / "app/x"), "old");
   EXPECT_FALSE(fs::exists(dir / ".updater-transaction"));
+}
+
+// Killed while unpacking the first file into an existing directory, before
+// any change there is recorded: recovery still removes the temporary file.
+TEST(Transaction, KilledUnzipLeavesNoTemporaryFileAfterRecover) {
+  ts::TempDir dir;
+  dir.write("app/old", "old");
+  ts::ZipBuilder payload;
+  payload.add("big", std::string(size_t{32} << 20, 'x'), 8);
+  writePackage(dir.path(),
+               R"({"type":"unzip","source":"@update.zip","destination":"app","include":["big"],"exclude":[]})", true,
+               payload);
+  const auto before = snapshot(dir / "app");
+  Background updater(dir.path(), {"update.zip"});
+  bool writing = false;
+  for (int i = 0; i < 20000 && !writing; ++i) {
+    for (const fs::directory_entry& entry : fs::directory_iterator(dir / "app")) {
+      writing = writing || entry.path().filename().string().rfind(".updater-", 0) == 0;
+    }
+    if (!writing) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ASSERT_TRUE(writing);
+  updater.signal(SIGKILL);
+  updater.wait();
+  ts::RunOptions options;
+  options.cwd = dir.path();
+  EXPECT_EQ(ts::runUpdater({"--recover"}, options).status, 0);
+  EXPECT_EQ(snapshot(dir / "app"), before);
 }
