@@ -181,6 +181,16 @@ class Lookahead {
                               buffer, platform::throwIfInterrupted);
   }
 
+  // Forgets the entry `index`, which is not unpacked after all; a file
+  // decoded for it goes with its temporary.
+  void discard(std::size_t index) {
+    _temporaries.erase(index);
+    if (_state[index] != State::Submitted) return;
+    _state[index] = State::Never;
+    _submittedTo.erase(index);
+    _pool->take(index);
+  }
+
  private:
   enum class State : unsigned char { Unseen, Waiting, Submitted, Never };
   struct Identity {
@@ -311,6 +321,7 @@ void UnzipAction::perform() {
     // The directories of skipped files are made too.
     std::optional<platform::FileDescriptor> directory = tree.openDirectory(decision.relative.parent_path());
     if (!directory) {
+      lookahead.discard(index);
       skipOutside(name);
       continue;
     }
