@@ -1,5 +1,6 @@
 #include "actions/DecodingPool.h"
 
+#include <algorithm>
 #include <chrono>
 #include <system_error>
 #include <utility>
@@ -45,7 +46,7 @@ void DecodingPool::submit(Job job) {
   _jobReady.notify_one();
 }
 
-DecodedFile DecodingPool::take(std::size_t index) {
+DecodedFile DecodingPool::take(std::size_t index, std::vector<char>& buffer) {
   std::unique_lock<std::mutex> lock(_mutex);
   for (;;) {
     auto found = _results.find(index);
@@ -54,6 +55,15 @@ DecodedFile DecodingPool::take(std::size_t index) {
       _results.erase(found);
       return decoded;
     }
+    // Waiting for a worker to pick the entry up costs more than decoding
+    // it here when the workers are busy (or not scheduled) meanwhile.
+    auto queued = std::find_if(_jobs.begin(), _jobs.end(), [index](const Job& job) { return job.index == index; });
+    if (queued != _jobs.end()) {
+      Job job = std::move(*queued);
+      _jobs.erase(queued);
+      lock.unlock();
+      return decodeEntry(*job.entry, std::move(job.place), buffer, platform::throwIfInterrupted);
+    }
     // The signal handler runs on this thread and cannot wake the wait, so
     // the wait looks for an interrupt now and then.
     _resultReady.wait_for(lock, std::chrono::milliseconds(50));
@@ -61,6 +71,19 @@ DecodedFile DecodingPool::take(std::size_t index) {
     platform::throwIfInterrupted();
     lock.lock();
   }
+}
+
+void DecodingPool::drop(std::size_t index) {
+  {
+    std::lock_guard<std::mutex> lock(_mutex);
+    auto queued = std::find_if(_jobs.begin(), _jobs.end(), [index](const Job& job) { return job.index == index; });
+    if (queued != _jobs.end()) {
+      _jobs.erase(queued);
+      return;
+    }
+  }
+  std::vector<char> unused;
+  take(index, unused);  // started: its result is waited for and dropped
 }
 
 void DecodingPool::work() {

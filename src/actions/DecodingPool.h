@@ -44,10 +44,14 @@ class DecodingPool {
   DecodingPool& operator=(const DecodingPool&) = delete;
 
   void submit(Job job);
-  // Waits for the result of the entry `index` and hands it over. Throws
-  // platform::Interrupted when an interrupt arrives meanwhile.
+  // Hands over the result of the entry `index`, waiting for the worker on
+  // it. An entry no worker has started yet is decoded here instead, with
+  // `buffer`, rather than waited for. Throws platform::Interrupted when an
+  // interrupt arrives meanwhile. REQUIRES: submitted and not taken yet.
+  DecodedFile take(std::size_t index, std::vector<char>& buffer);
+  // Forgets the entry `index`, removing its temporary file if it has one.
   // REQUIRES: submitted and not taken yet.
-  DecodedFile take(std::size_t index);
+  void drop(std::size_t index);
 
  private:
   void work();

@@ -170,7 +170,7 @@ class Lookahead {
       _state[index] = State::Never;
       const Identity where = _submittedTo[index];
       _submittedTo.erase(index);
-      unzip::DecodedFile decoded = _pool->take(index);
+      unzip::DecodedFile decoded = _pool->take(index, buffer);
       struct stat info;
       if (::fstat(directory, &info) == 0 && info.st_dev == where.device && info.st_ino == where.inode) return decoded;
       // Decoded for another directory: dropped here with its temporary file.
@@ -188,7 +188,7 @@ class Lookahead {
     if (_state[index] != State::Submitted) return;
     _state[index] = State::Never;
     _submittedTo.erase(index);
-    _pool->take(index);
+    _pool->drop(index);
   }
 
  private:
