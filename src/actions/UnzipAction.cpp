@@ -3,17 +3,24 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <map>
+#include <memory>
 #include <set>
 #include <stdexcept>
 #include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "actions/ActionFields.h"
+#include "actions/DecodingPool.h"
+#include "actions/EntryData.h"
 #include "actions/QuotedPath.h"
 #include "alias/AliasResolver.h"
 #include "platform/AtomicFile.h"
@@ -21,86 +28,199 @@
 #include "platform/ConfinedDirectory.h"
 #include "platform/Interrupt.h"
 #include "platform/SystemError.h"
-#include "zip/Crc32.h"
 #include "zip/ZipArchive.h"
 #include "zip/ZipArchiveEntry.h"
 #include "zip/ZipFile.h"
-#include "zip/methods/ZipMethodResolver.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// Large enough that a big entry costs few write calls, small enough to stay
-// far below the memory budget of the whole run.
-constexpr std::size_t kCopyBlock = 256 * 1024;
 // The longest link text the system accepts (PATH_MAX less its NUL).
 constexpr std::uint32_t kMaxLinkText = 4095;
-
-// The Unix mode stored by Unix archivers in the upper half of the external
-// attributes.
-mode_t unixMode(const ZipArchiveEntry& entry) { return static_cast<mode_t>(entry.GetAttributes() >> 16); }
-
-// Whether the entry carries a Unix mode at all: it was made on a Unix-like
-// system (host byte of "version made by": 3 Unix, 19 macOS) and the mode has
-// its file-type bits. Other archivers leave the upper half zero or fill it
-// with something else; a stored mode is applied as it is, even 0000.
-bool hasUnixMode(const ZipArchiveEntry& entry) {
-  const unsigned host = entry.GetVersionMadeBy() >> 8;
-  return (host == 3 || host == 19) && (unixMode(entry) & S_IFMT) != 0;
-}
-
-bool isSymlink(const ZipArchiveEntry& entry) { return (unixMode(entry) & S_IFMT) == S_IFLNK; }
-
-bool listed(const std::vector<std::string>& list, const std::string& name) {
-  for (const std::string& item : list) {
-    if (item == name) return true;
-  }
-  return false;
-}
+// Decoding threads at most, however many cores: past this the disk and the
+// thread that places the files are the limit.
+constexpr unsigned kMaxThreads = 8;
+// Entries handed to the workers ahead of the one being placed, per worker:
+// enough to keep them busy while small files are placed, few enough that
+// the open temporary files stay a handful.
+constexpr std::size_t kAheadPerWorker = 4;
 
 void skipOutside(const std::string& name) { std::cout << "Skip unzip file (outside destination)" << name << std::endl; }
 
-// Releases the entry's decoder chain when the entry is done with; otherwise
-// every entry would keep its buffers until the archive goes.
-class StreamCloser {
+bool listed(const std::vector<std::string>& list, const std::string& name) {
+  return std::find(list.begin(), list.end(), name) != list.end();
+}
+
+// The number of threads that decode entries: UPDATER_THREADS when it is a
+// number from 1 up (1: the entries are decoded one after another by the
+// thread that places them), else one per core; never more than kMaxThreads.
+unsigned decodingThreads() {
+  unsigned threads = std::thread::hardware_concurrency();
+  if (const char* text = std::getenv("UPDATER_THREADS")) {
+    char* end = nullptr;
+    const unsigned long asked = std::strtoul(text, &end, 10);
+    if (end != text && *end == '\0' && asked >= 1)
+      threads = static_cast<unsigned>(std::min<unsigned long>(asked, kMaxThreads));
+  }
+  return std::clamp(threads, 1u, kMaxThreads);
+}
+
+// What becomes of an entry, as far as its name and the include and exclude
+// lists tell. Whether the way to its directory stays inside the destination
+// is for the caller to find out on disk.
+class EntryAdmission {
  public:
-  explicit StreamCloser(ZipArchiveEntry& entry) : _entry(entry) {}
-  ~StreamCloser() { _entry.CloseDecompressionStream(); }
-  StreamCloser(const StreamCloser&) = delete;
-  StreamCloser& operator=(const StreamCloser&) = delete;
+  enum class Verdict { Outside, Directory, NotIncluded, Excluded, Unpack };
+  struct Decision {
+    Verdict verdict;
+    fs::path relative;  // the entry's path inside the destination, unless Outside
+  };
+
+  EntryAdmission(const std::vector<std::string>& include, const std::vector<std::string>& exclude)
+      : _include(include), _exclude(exclude) {}
+
+  Decision decide(const ZipArchiveEntry& entry) const {
+    const std::string& name = entry.GetFullName();
+    const bool directory = entry.IsDirectory();
+    // Names are resolved lexically before anything is created for them, so
+    // that no directory is made outside either, not even for skipped files.
+    std::optional<fs::path> relative = platform::ConfinedDirectory::relativePath(name);
+    if (!relative || (!directory && relative->empty())) return {Verdict::Outside, {}};
+    if (directory) return {Verdict::Directory, std::move(*relative)};
+    if (!_include.empty() && !listed(_include, name)) return {Verdict::NotIncluded, std::move(*relative)};
+    if (listed(_exclude, name)) return {Verdict::Excluded, std::move(*relative)};
+    return {Verdict::Unpack, std::move(*relative)};
+  }
 
  private:
-  ZipArchiveEntry& _entry;
+  const std::vector<std::string>& _include;
+  const std::vector<std::string>& _exclude;
 };
 
-[[noreturn]] void corrupt(const std::string& name, const std::string& what) {
-  throw std::runtime_error("Archive entry " + name + " is corrupt: " + what);
-}
+// Hands the file entries that follow the one being placed, up to a window
+// ahead, to the decoding workers, once their directory exists: directories
+// are created only at their entry's turn. At its turn an entry's file is
+// taken from its worker when the worker wrote it into the very directory the
+// turn resolved; otherwise (not handed over, or the way changed through a
+// link that an earlier entry replaced) it is decoded there and then. So the
+// placing thread sees the entries exactly as if they were decoded in turn.
+class Lookahead {
+ public:
+  Lookahead(ZipArchive& archive, const EntryAdmission& admission, const platform::ConfinedDirectory& tree,
+            unsigned workers)
+      : _archive(archive),
+        _admission(admission),
+        _tree(tree),
+        _workers(workers > 1 ? workers : 0),
+        _window(kAheadPerWorker * _workers),
+        _state(archive.GetEntriesCount(), State::Unseen) {}
 
-// Hands the entry's data to `sink` block by block and checks that exactly
-// the declared number of bytes came, with the declared CRC-32. The reader
-// checks neither, and a short or damaged entry must not pass for a good one.
-template <class Sink>
-void copyChecked(std::istream& in, const ZipArchiveEntry& entry, std::vector<char>& buffer, Sink&& sink) {
-  const std::uint64_t size = entry.GetSize();
-  std::streambuf& data = *in.rdbuf();
-  std::uint64_t total = 0;
-  Crc32 crc;
-  // One byte past the declared size is asked for, to see data that runs on.
-  while (total <= size) {
-    std::uint64_t wanted = std::min<std::uint64_t>(buffer.size(), size + 1 - total);
-    std::streamsize got = data.sgetn(buffer.data(), static_cast<std::streamsize>(wanted));
-    if (got <= 0) break;
-    total += static_cast<std::uint64_t>(got);
-    if (total > size) corrupt(entry.GetFullName(), "more than " + std::to_string(size) + " bytes");
-    crc.update(buffer.data(), static_cast<std::size_t>(got));
-    sink(buffer.data(), static_cast<std::size_t>(got));
-    platform::throwIfInterrupted();
+  // Looks at the entries from `current` to the end of the window: each is
+  // given its temporary name when first seen, in archive order, and handed
+  // to a worker once its directory exists.
+  void advance(std::size_t current) {
+    const std::size_t end = std::min(_state.size(), current + 1 + _window);
+    std::set<fs::path> missing;  // directories not there yet, asked once
+    for (std::size_t index = current; index < end; ++index) {
+      State& state = _state[index];
+      if (state == State::Submitted || state == State::Never) continue;
+      std::shared_ptr<ZipArchiveEntry> entry = _archive.GetEntry(static_cast<int>(index));
+      EntryAdmission::Decision decision = _admission.decide(*entry);
+      if (state == State::Unseen) {
+        // Links are placed at their turn; encrypted and newer entries are
+        // skipped without a file.
+        if (decision.verdict != EntryAdmission::Verdict::Unpack || unzip::isSymlinkEntry(*entry) ||
+            entry->IsPasswordProtected() || !entry->CanExtract()) {
+          state = State::Never;
+          continue;
+        }
+        // The names follow the archive's order whichever thread writes first,
+        // so that messages naming them are the same in every run.
+        _temporaries[index] = platform::reserveTemporaryName();
+        state = State::Waiting;
+      }
+      if (_workers == 0) continue;
+      const fs::path parent = decision.relative.parent_path();
+      if (missing.count(parent) != 0) continue;
+      std::optional<platform::FileDescriptor> directory = _tree.findDirectory(parent);
+      struct stat info;
+      if (!directory || ::fstat(directory->get(), &info) != 0) {
+        missing.insert(parent);
+        continue;
+      }
+      unzip::DecodingPool* workers = pool();
+      if (workers == nullptr) return;
+      _submittedTo[index] = {info.st_dev, info.st_ino};
+      workers->submit({index,
+                       std::move(entry),
+                       {std::move(*directory), decision.relative.filename().string(), _tree.root() / decision.relative,
+                        _temporaries[index]}});
+      state = State::Submitted;
+    }
   }
-  if (total != size) corrupt(entry.GetFullName(), std::to_string(total) + " of " + std::to_string(size) + " bytes");
-  if (crc.value() != entry.GetCrc32()) corrupt(entry.GetFullName(), "CRC-32 mismatch");
-}
+
+  // The entry `index` (seen by advance()) decoded into a temporary file for
+  // `relative` in the open `directory`.
+  unzip::DecodedFile take(std::size_t index, ZipArchiveEntry& entry, int directory, const fs::path& relative,
+                          std::vector<char>& buffer) {
+    const std::string temporary = std::move(_temporaries[index]);
+    _temporaries.erase(index);
+    if (_state[index] == State::Submitted) {
+      _state[index] = State::Never;
+      const Identity where = _submittedTo[index];
+      _submittedTo.erase(index);
+      unzip::DecodedFile decoded = _pool->take(index, buffer);
+      struct stat info;
+      if (::fstat(directory, &info) == 0 && info.st_dev == where.device && info.st_ino == where.inode) return decoded;
+      // Decoded for another directory: dropped here with its temporary file.
+    }
+    platform::FileDescriptor own(::fcntl(directory, F_DUPFD_CLOEXEC, 0));
+    if (!own) platform::throwSystemError("cannot open directory", _tree.root() / relative.parent_path(), errno);
+    return unzip::decodeEntry(entry, {std::move(own), relative.filename().string(), _tree.root() / relative, temporary},
+                              buffer, platform::throwIfInterrupted);
+  }
+
+  // Forgets the entry `index`, which is not unpacked after all; a file
+  // decoded for it goes with its temporary.
+  void discard(std::size_t index) {
+    _temporaries.erase(index);
+    if (_state[index] != State::Submitted) return;
+    _state[index] = State::Never;
+    _submittedTo.erase(index);
+    _pool->drop(index);
+  }
+
+ private:
+  enum class State : unsigned char { Unseen, Waiting, Submitted, Never };
+  struct Identity {
+    dev_t device;
+    ino_t inode;
+  };
+
+  // The pool, started with the first entry handed over; null when no
+  // thread can be started, and the entries are then decoded in turn.
+  unzip::DecodingPool* pool() {
+    if (_pool == nullptr && _workers > 0) {
+      try {
+        _pool = std::make_unique<unzip::DecodingPool>(_workers);
+      } catch (const std::system_error&) {
+        _workers = 0;
+      }
+    }
+    return _pool.get();
+  }
+
+  ZipArchive& _archive;
+  const EntryAdmission& _admission;
+  const platform::ConfinedDirectory& _tree;
+  unsigned _workers;
+  std::size_t _window;
+  std::vector<State> _state;
+  std::map<std::size_t, Identity> _submittedTo;
+  std::map<std::size_t, std::string> _temporaries;
+  std::unique_ptr<unzip::DecodingPool> _pool;  // last: stopped before the rest goes
+};
 
 // The directories files are unpacked into, each swept once of the
 // temporary files that killed updater processes left there. Keyed by the
@@ -116,30 +236,30 @@ class SweptDirectories {
   std::set<std::string> _seen;
 };
 
-// Unpacks a file entry into the open directory `directory` under `name`.
-void unpackFile(ZipArchiveEntry& entry, std::istream& in, platform::FileDescriptor directory, const std::string& name,
-                const fs::path& target, std::vector<char>& buffer) {
-  // A file is never put in place of a directory: renaming over it would fail
-  // anyway, but only after the whole entry had been unpacked for nothing.
+// A file is never put in place of a directory: renaming over it would fail
+// anyway, but only after the whole entry had been unpacked for nothing.
+void refuseDirectoryTarget(int directory, const std::string& name, const fs::path& target) {
   struct stat info;
-  if (::fstatat(directory.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode)) {
+  if (::fstatat(directory, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode)) {
     platform::throwSystemError("cannot unzip file", target, EISDIR);
   }
-  platform::AtomicFile file(std::move(directory), name, target);
-  copyChecked(in, entry, buffer, [&file](const char* bytes, std::size_t count) { file.write(bytes, count); });
-  // Without a stored mode (archives made on other systems) the file keeps
-  // the bits a new file gets rather than becoming unreadable.
-  if (hasUnixMode(entry)) file.setPermissions(unixMode(entry) & 07777);
-  file.commit();
 }
 
-void unpackSymlink(ZipArchiveEntry& entry, std::istream& in, const fs::path& relative,
-                   platform::ConfinedDirectory& tree, std::vector<char>& buffer) {
+void unpackSymlink(ZipArchiveEntry& entry, const fs::path& relative, platform::ConfinedDirectory& tree,
+                   std::vector<char>& buffer) {
+  std::istream* in = unzip::openEntryData(entry);
+  if (in == nullptr) return;
   const std::string& name = entry.GetFullName();
-  if (entry.GetSize() > kMaxLinkText) corrupt(name, "symbolic link text longer than 4095 bytes");
   std::string text;
-  copyChecked(in, entry, buffer, [&text](const char* bytes, std::size_t count) { text.append(bytes, count); });
-  if (text.find('\0') != std::string::npos) corrupt(name, "symbolic link text holds a NUL byte");
+  try {
+    if (entry.GetSize() > kMaxLinkText) unzip::corrupt(name, "symbolic link text longer than 4095 bytes");
+    text = unzip::readChecked(*in, entry, buffer, platform::throwIfInterrupted);
+  } catch (...) {
+    entry.CloseDecompressionStream();
+    throw;
+  }
+  entry.CloseDecompressionStream();
+  if (text.find('\0') != std::string::npos) unzip::corrupt(name, "symbolic link text holds a NUL byte");
   if (!tree.placeSymlink(relative, text)) skipOutside(name);
 }
 
@@ -177,64 +297,55 @@ void UnzipAction::perform() {
   if (!fs::exists(destinationPath)) platform::createDirectories(destinationPath);
   platform::ConfinedDirectory tree(destinationPath);
 
-  const auto count = archive->GetEntriesCount();
+  const std::size_t count = archive->GetEntriesCount();
   if (count == 0) requireEndRecord(*archive, archivePath);
   std::cout << "Entries count " << count << std::endl;
-  std::vector<char> buffer(kCopyBlock);
+  const EntryAdmission admission(_includeList, _excludeList);
+  std::vector<char> buffer(unzip::kCopyBlock);
   SweptDirectories swept;
-  for (decltype(+count) index = 0; index < count; ++index) {
+  Lookahead lookahead(*archive, admission, tree, decodingThreads());
+  for (std::size_t index = 0; index < count; ++index) {
     platform::throwIfInterrupted();
+    lookahead.advance(index);
     std::shared_ptr<ZipArchiveEntry> entry = archive->GetEntry(static_cast<int>(index));
     const std::string& name = entry->GetFullName();
-    const bool directory = entry->IsDirectory();
-
-    // Names are resolved lexically before anything is created for them, so
-    // that no directory is made outside either, not even for skipped files.
-    std::optional<fs::path> relative = platform::ConfinedDirectory::relativePath(name);
-    if (!relative || (!directory && relative->empty())) {
+    const EntryAdmission::Decision decision = admission.decide(*entry);
+    if (decision.verdict == EntryAdmission::Verdict::Outside) {
       skipOutside(name);
       continue;
     }
-    if (directory) {
-      if (!tree.createDirectories(*relative)) skipOutside(name);
+    if (decision.verdict == EntryAdmission::Verdict::Directory) {
+      if (!tree.createDirectories(decision.relative)) skipOutside(name);
       continue;
     }
-    std::optional<platform::FileDescriptor> directoryOfFile = tree.openDirectory(relative->parent_path());
-    if (!directoryOfFile) {
+    // The directories of skipped files are made too.
+    std::optional<platform::FileDescriptor> directory = tree.openDirectory(decision.relative.parent_path());
+    if (!directory) {
+      lookahead.discard(index);
       skipOutside(name);
       continue;
     }
-
-    if (!_includeList.empty() && !listed(_includeList, name)) {
+    if (decision.verdict == EntryAdmission::Verdict::NotIncluded) {
       std::cout << "Skip unzip file (not in include list)" << name << std::endl;
       continue;
     }
-    if (listed(_excludeList, name)) {
+    if (decision.verdict == EntryAdmission::Verdict::Excluded) {
       std::cout << "Skip unzip file (in exclude list)" << name << std::endl;
       continue;
     }
     std::cout << "Unzip file: " << name << ", size:" << entry->GetSize()
               << ", to: " << quotedPath(destinationPath / name) << std::endl;
 
-    std::istream* in = entry->GetDecompressionStream();
-    if (in == nullptr) {
-      // Encrypted entries and newer formats are skipped; any other entry
-      // without data is damaged, and leaving it out must not pass for success.
-      if (entry->IsPasswordProtected() || !entry->CanExtract()) continue;
-      corrupt(name, "its data cannot be read");
+    if (unzip::isSymlinkEntry(*entry)) {
+      unpackSymlink(*entry, decision.relative, tree, buffer);
+      continue;
     }
-    StreamCloser closer(*entry);
-    // Without its decoder the stored bytes would come through undecoded.
-    if (!ZipMethodResolver::IsSupported(entry->GetCompressionMethod())) {
-      throw std::runtime_error("Archive entry " + name + " uses compression method " +
-                               std::to_string(entry->GetCompressionMethod()) + ", which the updater cannot read");
-    }
-    if (isSymlink(*entry)) {
-      unpackSymlink(*entry, *in, *relative, tree, buffer);
-    } else {
-      swept.sweep(relative->parent_path(), directoryOfFile->get());
-      unpackFile(*entry, *in, std::move(*directoryOfFile), relative->filename().string(), tree.root() / *relative,
-                 buffer);
-    }
+    unzip::DecodedFile decoded = lookahead.take(index, *entry, directory->get(), decision.relative, buffer);
+    if (decoded.skipped) continue;
+    if (decoded.dataError) std::rethrow_exception(decoded.dataError);
+    swept.sweep(decision.relative.parent_path(), directory->get());
+    refuseDirectoryTarget(directory->get(), decision.relative.filename().string(), tree.root() / decision.relative);
+    if (decoded.writeError) std::rethrow_exception(decoded.writeError);
+    decoded.file->commit();
   }
 }

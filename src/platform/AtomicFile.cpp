@@ -30,11 +30,12 @@ std::string temporaryName() {
   return kTemporaryPrefix + std::to_string(::getpid()) + "-" + std::to_string(counter++);
 }
 
-// Tries `create` on fresh temporary names until one is free.
-std::string createFresh(const fs::path& shownAs, const std::function<int(const std::string&)>& create,
-                        const char* what) {
+// Tries `create` on `first` (when given) and then on fresh temporary names
+// until one is free.
+std::string createFresh(const fs::path& shownAs, const std::function<int(const std::string&)>& create, const char* what,
+                        const std::string& first = {}) {
   for (int attempt = 0;; ++attempt) {
-    std::string candidate = temporaryName();
+    std::string candidate = attempt == 0 && !first.empty() ? first : temporaryName();
     if (create(candidate) == 0) return candidate;
     if (errno != EEXIST || attempt == 100) throwSystemError(what, shownAs.parent_path() / candidate, errno);
   }
@@ -63,6 +64,10 @@ pid_t ownerOf(const char* name) {
 }  // namespace
 
 AtomicFile::AtomicFile(FileDescriptor directory, const std::string& name, const fs::path& shownAs)
+    : AtomicFile(std::move(directory), name, shownAs, std::string()) {}
+
+AtomicFile::AtomicFile(FileDescriptor directory, const std::string& name, const fs::path& shownAs,
+                       const std::string& temporary)
     : _directory(std::move(directory)), _name(name), _shownAs(shownAs) {
   if (ChangeGuard* guard = activeChangeGuard()) guard->beforeTemporary(_directory.get());
   _temporary = createFresh(
@@ -72,7 +77,7 @@ AtomicFile::AtomicFile(FileDescriptor directory, const std::string& name, const 
             ::openat(_directory.get(), candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
         return _file ? 0 : -1;
       },
-      "cannot create temporary file");
+      "cannot create temporary file", temporary);
 }
 
 AtomicFile::AtomicFile(const fs::path& target) : AtomicFile(openParent(target), target.filename().string(), target) {}
@@ -111,6 +116,8 @@ void AtomicFile::commit() {
   }
   _committed = true;
 }
+
+std::string reserveTemporaryName() { return temporaryName(); }
 
 void replaceWithSymlink(int directory, const std::string& name, const std::string& linkText, const fs::path& shownAs) {
   if (ChangeGuard* guard = activeChangeGuard()) guard->beforeTemporary(directory);

@@ -39,6 +39,10 @@ class AtomicFile {
   // a new file gets (0666 less the process umask). `shownAs` is the
   // target's path for messages.
   AtomicFile(FileDescriptor directory, const std::string& name, const std::filesystem::path& shownAs);
+  // The same, trying first the temporary name `temporary` from
+  // reserveTemporaryName().
+  AtomicFile(FileDescriptor directory, const std::string& name, const std::filesystem::path& shownAs,
+             const std::string& temporary);
   // The same for a target given by path; its directory is opened here.
   explicit AtomicFile(const std::filesystem::path& target);
   ~AtomicFile();
@@ -62,6 +66,10 @@ class AtomicFile {
   FileDescriptor _file;
   bool _committed = false;
 };
+
+// The name the next temporary file would get, taken now, so that files
+// written on several threads are named in an order fixed beforehand.
+std::string reserveTemporaryName();
 
 // Makes `name` in the open directory `directory` a symbolic link to
 // `linkText`, replacing whatever file or link is there in one rename; a

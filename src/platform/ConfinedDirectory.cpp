@@ -124,7 +124,8 @@ std::optional<fs::path> ConfinedDirectory::relativePath(const std::string& name)
 
 ConfinedDirectory::Resolved ConfinedDirectory::resolve(const fs::path& relative, bool create) const {
   if (!relative.empty()) {
-    if (FileDescriptor direct = openBeneath(_rootDirectory.get(), relative)) return {Walk::Directory, std::move(direct)};
+    if (FileDescriptor direct = openBeneath(_rootDirectory.get(), relative))
+      return {Walk::Directory, std::move(direct)};
   }
   const fs::path shownAs = _root / relative;
   // The open levels from the root down; ".." goes back one of them, so it
@@ -187,6 +188,16 @@ std::optional<FileDescriptor> ConfinedDirectory::openDirectory(const fs::path& r
   Resolved resolved = resolve(relative, true);
   if (resolved.outcome != Walk::Directory) return std::nullopt;
   return std::move(resolved.directory);
+}
+
+std::optional<FileDescriptor> ConfinedDirectory::findDirectory(const fs::path& relative) const {
+  try {
+    Resolved resolved = resolve(relative, false);
+    if (resolved.outcome == Walk::Directory) return std::move(resolved.directory);
+  } catch (const std::exception&) {
+    // A level that cannot be read is an error only for the one who creates.
+  }
+  return std::nullopt;
 }
 
 bool ConfinedDirectory::placeSymlink(const fs::path& relative, const std::string& linkText) {

@@ -44,6 +44,9 @@ class ConfinedDirectory {
   // below the link that leads out are then not touched.
   std::optional<FileDescriptor> openDirectory(const std::filesystem::path& relative);
   bool createDirectories(const std::filesystem::path& relative) { return openDirectory(relative).has_value(); }
+  // Opens the directory `relative` only when it exists inside the root,
+  // creating nothing and never throwing: nothing otherwise.
+  std::optional<FileDescriptor> findDirectory(const std::filesystem::path& relative) const;
 
   // Makes `relative` a symbolic link with the text `linkText`, replacing a
   // file or link there, when the link leads to a place inside the root, both

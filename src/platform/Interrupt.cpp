@@ -2,10 +2,12 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -17,7 +19,9 @@ namespace {
 
 const int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
-volatile sig_atomic_t g_signal = 0;
+// Read by worker threads too; a lock-free atomic is safe in the handler.
+std::atomic<int> g_signal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free flag");
 // The handler writes a byte here so that a pause waiting on the other end
 // wakes at once (the self-pipe trick).
 int g_wakeRead = -1;
@@ -25,7 +29,8 @@ int g_wakeWrite = -1;
 
 extern "C" void recordSignal(int signal) {
   const int saved = errno;
-  if (g_signal == 0) g_signal = signal;
+  int none = 0;
+  g_signal.compare_exchange_strong(none, signal);
   if (g_wakeWrite >= 0) {
     const char byte = 1;
     ssize_t ignored = ::write(g_wakeWrite, &byte, 1);
@@ -77,7 +82,21 @@ void installInterruptHandlers() {
 }
 
 void throwIfInterrupted() {
-  if (g_signal != 0) throw Interrupted(g_signal);
+  if (const int signal = g_signal.load()) throw Interrupted(signal);
+}
+
+std::thread startWorkerThread(std::function<void()> body) {
+  sigset_t blocked;
+  sigemptyset(&blocked);
+  for (int signal : kSignals) sigaddset(&blocked, signal);
+  sigset_t previous;
+  // The new thread inherits the mask in force when it is created.
+  ::pthread_sigmask(SIG_BLOCK, &blocked, &previous);
+  struct Restore {
+    const sigset_t& mask;
+    ~Restore() { ::pthread_sigmask(SIG_SETMASK, &mask, nullptr); }
+  } restore{previous};
+  return std::thread(std::move(body));
 }
 
 void sleepFor(std::chrono::nanoseconds duration) {

@@ -12,7 +12,9 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <stdexcept>
+#include <thread>
 
 namespace platform {
 
@@ -31,6 +33,11 @@ void installInterruptHandlers();
 
 // Throws Interrupted when one of the signals has arrived.
 void throwIfInterrupted();
+
+// Starts `body` on a new thread that blocks the three signals, so that
+// they always reach the main thread, whose system calls restart after them.
+// Throws std::system_error when the thread cannot be started.
+std::thread startWorkerThread(std::function<void()> body);
 
 // Sleeps for `duration`, or less when one of the signals arrives; then
 // throws Interrupted if one has.

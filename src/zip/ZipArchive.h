@@ -7,7 +7,9 @@
 // source at their own positions. Entries must not be used to read data after
 // their archive is gone. Failure: bytes that are not a ZIP archive, or a
 // damaged directory, give fewer entries (possibly none); nothing here throws
-// except allocation failure. One thread at a time.
+// except allocation failure. One thread at a time, except that entries of an
+// archive read from a file (ArchiveFile) may each read their data on a
+// thread of their own.
 //
 // Part of the reader's interface, not called by the updater itself:
 // GetComment and SeekToSignature.

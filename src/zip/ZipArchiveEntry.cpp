@@ -7,6 +7,7 @@
 #include "zip/ZipArchive.h"
 #include "zip/methods/ZipMethodResolver.h"
 #include "zip/methods/lzma_decoder.h"
+#include "zip/streams/source_stream.h"
 
 namespace {
 
@@ -196,12 +197,12 @@ void ZipArchiveEntry::FetchLocalFileHeader(substream_block<char>& block) {
       // The header did not come whole (a long extra area, or a file cut
       // short, or no block given): parse it from the archive stream. Without
       // a local header at the stored offset the data cannot be located; the
-      // position stays unset and the entry unreadable.
-      std::istream& stream = *_archive->GetArchiveStream();
-      stream.clear();
+      // position stays unset and the entry unreadable. A stream of its own
+      // rather than the archive's, so that entries may be read on several
+      // threads at once.
+      source_istream stream(*source);
       stream.seekg(static_cast<std::streamoff>(offset));
       if (stream.good() && _localFileHeader.Deserialize(stream)) _offsetOfCompressedData = stream.tellg();
-      stream.clear();
     }
   }
   _localFileHeader.SyncWithCentralDirectoryFileHeader(_centralDirectoryFileHeader);

@@ -7,7 +7,7 @@
 // stays valid until CloseDecompressionStream or the entry's destruction. Failure: GetDecompressionStream returns null
 // when the entry cannot be read (version needed above 63, a chain already open, encrypted without password or with a
 // wrong one, a missing local header); damaged data ends the stream early. Nothing throws except allocation failure. One
-// thread at a time.
+// thread at a time per entry; see ZipArchive for several.
 //
 // Part of the reader's interface, not called by the updater itself: GetName,
 // GetComment, GetLastWriteTime, GetPassword, SetPassword,
