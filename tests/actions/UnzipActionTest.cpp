@@ -122,34 +122,47 @@ TEST_F(UnzipActionTest, LinkEntriesAreRestoredOnlyWhenTheyStayInside) {
                            "out/self -> .", "out/sub", "out/trick", "out/trick/planted", "package.zip"}));
 }
 
+// Each write is placed by where the links lead at that moment: "x" leads to
+// the root while "y" is "sub", and above the root once "y" is ".".
+TEST_F(UnzipActionTest, LinksReplacedByLaterEntriesAreFollowedAsTheyAreThen) {
+  pack({item("sub/", ""), link("y", "sub"), link("x", "y/.."), item("x/f", "f"), link("y", "."),
+        item("x/evil", "evil")});
+  Outcome outcome = unzip();
+  EXPECT_EQ(outcome.error, "");
+  EXPECT_EQ(outcome.out, opening(6) + line("y", 3) + line("x", 4) + line("x/f", 1) + line("y", 1) +
+                             skip("outside destination", "x/evil"));
+  EXPECT_EQ(tree(), (Names{"out", "out/f", "out/sub", "out/x -> y/..", "out/y -> .", "package.zip"}));
+}
+
 TEST_F(UnzipActionTest, DamagedDataEndsTheRunAndKeepsTheOldFile) {
   std::string text;
   for (int i = 0; i < 5000; ++i) text += "row " + std::to_string(i) + "\n";
   struct Case {
     uint16_t method;
-    size_t field;  // offset in the central header of the value to patch, 0: garble the data
+    size_t field;  // offset in the central header of the value to patch, 0: garble the data, 1: none
     uint32_t value;
-    std::string error;
+    std::string error;  // after "Archive entry app "
   } cases[] = {
-      {8, 16, 0x12345678, "CRC-32 mismatch"},
-      {8, 24, 60000, std::to_string(text.size()) + " of 60000 bytes"},
-      {0, 24, 1000, "more than 1000 bytes"},
-      {8, 0, 0, ""},
+      {8, 16, 0x12345678, "is corrupt: CRC-32 mismatch"},
+      {8, 24, 60000, "is corrupt: " + std::to_string(text.size()) + " of 60000 bytes"},
+      {0, 24, 1000, "is corrupt: more than 1000 bytes"},
+      {8, 0, 0, "is corrupt: "},
+      {9, 1, 0, "uses compression method 9, which the updater cannot read"},
   };
   dir.write("out/app", "old working version");
   for (const Case& c : cases) {
     ZipBuilder builder;
     builder.add("before.txt", "b").add("app", text, c.method).add("after.txt", "a");
     std::string bytes = builder.bytes();
-    if (c.field != 0) {
+    if (c.field > 1) {
       patch(bytes, builder.centralHeaderOffset(1) + c.field, c.value);
-    } else {
+    } else if (c.field == 0) {
       size_t middle = (builder.localHeaderOffset(1) + builder.localHeaderOffset(2)) / 2;
       for (size_t i = middle; i < middle + 64; ++i) bytes[i] = static_cast<char>(bytes[i] ^ 0x5a);
     }
     writePackage(bytes);
     Outcome outcome = unzip();
-    EXPECT_EQ(outcome.error.rfind("Archive entry app is corrupt: " + c.error, 0), 0u) << outcome.error;
+    EXPECT_EQ(outcome.error.rfind("Archive entry app " + c.error, 0), 0u) << outcome.error;
     const size_t declared = c.field == 24 ? c.value : text.size();
     EXPECT_EQ(outcome.out, opening(3) + line("before.txt", 1) + line("app", declared));
     EXPECT_EQ(readFile(out() / "app"), "old working version");

@@ -3,8 +3,8 @@
 #include <string>
 
 #include "actions/ActionTestSupport.h"
-#include "driver/ActionParser.h"
 #include "alias/AliasResolver.h"
+#include "driver/ActionParser.h"
 
 using namespace action_testing;
 
@@ -76,6 +76,12 @@ TEST(ActionKinds, ValidityAndWhatTheConstructorPrints) {
       {R"({"type":"copy","include":"ROOT/f","exclude":["@"],"destination":"x"})", unbound, 0},
       {R"({"type":"remove","include":["ROOT/f"]})", "Field exclude does not found\n", 1},
       {R"({"type":"remove","exclude":"ROOT/f"})", "Field include does not found\n", 0},
+      // Both lists are read and reported; an unbound alias ends the run unless a bad item comes first.
+      {R"({"type":"remove","include":5,"exclude":["a",false]})",
+       "Field include has invalid type\nField exclude array has invalid items type\n", 0},
+      {R"({"type":"remove","include":[5,"@unbound"],"exclude":"a"})", "Field include array has invalid items type\n",
+       0},
+      {R"({"type":"remove","include":["@unbound",5],"exclude":[]})", unbound, 0},
       // unzip: string source and destination; include and exclude only reported.
       {R"({"type":"unzip","source":"@update.zip","destination":"@update.zip"})",
        "Field include does not found\nField exclude does not found\n", 1},

