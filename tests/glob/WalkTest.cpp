@@ -10,13 +10,25 @@
 #include <vector>
 
 #include "GlobTree.h"
-#include "glob/detail.h"
+#include "glob/detail/listing.h"
+#include "glob/detail/tree_walk.h"
 #include "glob/glob.h"
 
 namespace {
 
 using namespace glob_testing;
-namespace detail = glob::detail;
+
+// The internal steps, each with a context of its own as an expansion has.
+namespace detail {
+std::vector<fs::path> iter_directory(const fs::path& dirname, bool dironly) {
+  glob::detail::expansion_context context;
+  return glob::detail::iter_directory(context, dirname, dironly);
+}
+std::vector<fs::path> rlistdir(const fs::path& dirname, bool dironly) {
+  glob::detail::expansion_context context;
+  return glob::detail::rlistdir(context, dirname, dironly);
+}
+}  // namespace detail
 
 class Walk : public GlobTree {
  protected:
