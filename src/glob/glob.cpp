@@ -38,6 +38,13 @@ path_list matching_names(expansion_context& context, const fs::path& dirname, de
   listing.for_each([&](const detail::listed_entry& listed) {
     if (!listing.hidden(listed) && matcher.matches(listed.name)) {
       names.emplace_back(listed.name);
+      // A directory found here is listed at the next level of the pattern.
+      // Unless it is a link, it resolves to this directory's resolved path
+      // and its name, which spares resolving its whole path again there.
+      const std::string& resolved = listing.resolved_directory();
+      if (dironly && !listed.link && listed.name == *listed.entry && !resolved.empty()) {
+        context.remember(detail::join(dirname.native(), listed.name), detail::join(resolved, listed.name));
+      }
     }
   });
   return names;

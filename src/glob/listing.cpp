@@ -203,6 +203,11 @@ std::vector<listed_entry> directory_listing::entries() {
   return all;
 }
 
+const std::string& directory_listing::resolved_directory() const {
+  static const std::string unknown;
+  return _namer ? _namer->resolved() : unknown;
+}
+
 std::string directory_listing::path(const listed_entry& listed) const {
   if (listed.resolved) {
     return *listed.resolved;

@@ -81,6 +81,8 @@ class relative_namer {
 
   // The listed path of an entry kept by name only.
   std::string path(const std::string& name) const { return _prefix.empty() ? name : join(_prefix, name); }
+  // The directory resolved, once an entry has been named; empty if unknown.
+  const std::string& resolved() const { return _resolved; }
   // The text every path kept by name begins with: the prefix, or the name.
   const std::string& start(const std::string& name) const { return _prefix.empty() ? name : _prefix; }
 
@@ -117,6 +119,10 @@ class directory_listing {
 
   // The directory as it is opened: the name given, or the current directory.
   const std::string& directory() const { return _current; }
+
+  // What the directory resolves to, once an entry has been named in a
+  // relative listing; empty otherwise.
+  const std::string& resolved_directory() const;
 
   // Whether the entries named so far that are not links were named as the
   // directory's resolved path relative to the current one plus their name.
