@@ -131,7 +131,7 @@ path_list expand_pattern(expansion_context& context, const std::string& text, bo
                       : tree ? glob2(context, d, basename, dironly)
                              : matching_names(context, d, *matcher, dironly);
     for (auto& name : names) {
-      if (name.parent_path().empty()) {
+      if (!name.has_parent_path()) {
         result.push_back(d / name);
       } else {
         result.push_back(std::move(name));
