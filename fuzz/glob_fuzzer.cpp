@@ -17,7 +17,7 @@
 #include <string>
 
 #include "FuzzCheck.h"
-#include "glob/detail.h"
+#include "glob/detail/pattern.h"
 
 namespace {
 

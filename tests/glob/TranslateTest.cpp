@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "glob/detail.h"
+#include "glob/detail/pattern.h"
 
 namespace {
 

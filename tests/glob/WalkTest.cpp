@@ -1,22 +1,37 @@
 // The file-system steps on their own: directory listings and the tree walk
 // over symbolic links (cycles and dangling ones too) and permissions.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "GlobTree.h"
-#include "glob/detail.h"
+#include "glob/detail/listing.h"
+#include "glob/detail/tree_walk.h"
 #include "glob/glob.h"
 
 namespace {
 
 using namespace glob_testing;
-namespace detail = glob::detail;
+
+// The internal steps, each with a context of its own as an expansion has.
+namespace detail {
+std::vector<fs::path> iter_directory(const fs::path& dirname, bool dironly) {
+  glob::detail::expansion_context context;
+  return glob::detail::iter_directory(context, dirname, dironly);
+}
+std::vector<fs::path> rlistdir(const fs::path& dirname, bool dironly) {
+  glob::detail::expansion_context context;
+  return glob::detail::rlistdir(context, dirname, dironly);
+}
+}  // namespace detail
 
 class Walk : public GlobTree {
  protected:
@@ -80,6 +95,38 @@ TEST_F(Walk, DanglingAndSelfLoopingLinks) {
   EXPECT_THROW(glob::glob("loop/self"), fs::filesystem_error);
   // A relative listing fails to resolve the link and ends there.
   EXPECT_TRUE(glob::glob("loop/*").empty());
+}
+
+// A relative walk lists an entry while its resolved path is shorter than the
+// system's path limit and ends the listing at the first that is not; an
+// absolute walk fails at the first directory it cannot name.
+TEST_F(Walk, ChainsDeeperThanThePathLimit) {
+  // Long names above the chain leave it a few hundred levels to the limit.
+  fs::path stem;
+  for (int level = 0; level < 14; ++level) stem /= std::string(250, 'n');
+  fs::create_directories(stem);
+  fs::current_path(stem);
+  int fd = ::open(".", O_RDONLY | O_DIRECTORY);
+  for (int level = 0; level < 400 && fd >= 0; ++level) {
+    const int next = ::mkdirat(fd, "d", 0755) == 0 ? ::openat(fd, "d", O_RDONLY | O_DIRECTORY) : -1;
+    ::close(fd);
+    fd = next;
+  }
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+  // d/d/... of k levels resolves to the current directory, a slash and 2k - 1 bytes.
+  const std::size_t deepest = (PATH_MAX - 1 - fs::current_path().native().size()) / 2;
+  const auto found = glob::rglob("d/**");
+  EXPECT_EQ(found.size(), deepest - 1);
+  EXPECT_EQ(found.empty() ? 0 : found.back().native().size(), 2 * deepest - 1);
+  EXPECT_THROW(glob::rglob(fs::current_path().string() + "/d/**"), fs::filesystem_error);
+  // Taken apart from the top, where every path stays short.
+  while (fs::exists("d/d")) {
+    fs::rename("d/d", "e");
+    fs::remove("d");
+    fs::rename("e", "d");
+  }
+  fs::remove("d");
 }
 
 // As root (who ignores permissions) the checks run in a child process that
