@@ -13,10 +13,7 @@
 #include <string>
 #include <vector>
 
-#if __has_include("zip_writer/ZipBuilder.h")
 #include "zip_writer/ZipBuilder.h"
-#define HAVE_ZIP_BUILDER 1
-#endif
 
 namespace fs = std::filesystem;
 
@@ -27,15 +24,8 @@ void touch(const fs::path& file) { std::ofstream(file) << file.filename().string
 std::string quote(const std::string& text) { return "\"" + text + "\""; }
 
 bool writePackage(const fs::path& zip, const std::string& manifest) {
-#ifdef HAVE_ZIP_BUILDER
   zip_writer::makeManifestPackage(zip, manifest);
   return true;
-#else
-  (void)zip;
-  (void)manifest;
-  std::cerr << "bench_select needs the test support library (configure with UPDATER_TESTS=ON)\n";
-  return false;
-#endif
 }
 
 // 10 x 10 x 10 directories with 5 files each; the 20 exclusions are files at
