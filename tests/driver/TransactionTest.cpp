@@ -199,42 +199,30 @@ class OtherFileSystemDir {
   fs::path _path;
 };
 
-// Runs the updater from `dir` in the background; SIGKILL or another signal
-// can then hit it at a chosen moment.
+// Runs the updater from `dir` in the background, its output in
+// dir/out.txt; SIGKILL or another signal can then hit it at a chosen moment.
 class Background {
  public:
-  Background(const fs::path& dir, const std::vector<std::string>& args) {
-    _pid = ::fork();
-    if (_pid == 0) {
-      int out = ::open((dir / "out.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (out < 0 || ::chdir(dir.c_str()) != 0) ::_exit(126);
-      ::dup2(out, 1);
-      std::vector<char*> argv{const_cast<char*>(UPDATER_EXE)};
-      for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-      argv.push_back(nullptr);
-      ::execv(UPDATER_EXE, argv.data());
-      ::_exit(127);
-    }
-  }
-  ~Background() {
-    if (_pid > 0) {
-      ::kill(_pid, SIGKILL);
-      wait();
-    }
-  }
-  Background(const Background&) = delete;
-  Background& operator=(const Background&) = delete;
-  void signal(int number) { ::kill(_pid, number); }
-  int wait() {
-    int status = 0;
-    while (::waitpid(_pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    _pid = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
+  Background(const fs::path& dir, const std::vector<std::string>& args)
+      : _child(ts::updaterPath(), args, OutputFile(dir / "out.txt").fd, -1, inDirectory(dir)) {}
+  void signal(int number) { _child.signal(number); }
+  int wait() { return _child.wait(); }
 
  private:
-  pid_t _pid = -1;
+  // Open only while the child is started: the child keeps its own copy.
+  struct OutputFile {
+    explicit OutputFile(const fs::path& file) : fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644)) {}
+    ~OutputFile() {
+      if (fd >= 0) ::close(fd);
+    }
+    int fd;
+  };
+  static ts::RunOptions inDirectory(const fs::path& dir) {
+    ts::RunOptions options;
+    options.cwd = dir;
+    return options;
+  }
+  ts::Child _child;
 };
 
 // Waits until the transaction's store holds at least `count` backups.
