@@ -90,7 +90,7 @@ void CopyAction::perform() {
     fs::path target = destinationPath / suffix;
     if (!suffix.empty()) platform::createDirectories(target);
     target /= file.filename();
-    std::cout << "Copy from " << quotedPath(file) << " to " << quotedPath(target) << std::endl;
+    std::cout << "Copy from " << quotedPath(file) << " to " << quotedPath(target) << '\n';  // flushed by the driver
     copyEntry(file, target);
   }
 }

@@ -160,8 +160,11 @@ void openUpHolders(std::vector<Candidate>& candidates, const std::vector<fs::pat
   }
 }
 
+// Lines written once per file end with '\n' rather than std::endl: a long
+// listing then goes out in blocks instead of one write per line (a remove of
+// 5,000 files made 15,000 writes). The driver flushes when each action ends.
 void writePairLine(const fs::path& file, const fs::path& suffix) {
-  std::cout << "file=" << quotedPath(file) << ", suffix=" << quotedPath(suffix) << std::endl;
+  std::cout << "file=" << quotedPath(file) << ", suffix=" << quotedPath(suffix) << '\n';
 }
 
 void writeHeading(const char* heading) {
@@ -212,7 +215,7 @@ std::vector<SelectedFile> FileSelection::getResultFiles() const {
   writeHeading("Include list: ");
   for (const SelectedFile& entry : all) writePairLine(entry.file, entry.suffix);
   writeHeading("Exclude list: ");
-  for (const fs::path& path : excluded) std::cout << quotedPath(path) << std::endl;
+  for (const fs::path& path : excluded) std::cout << quotedPath(path) << '\n';
   writeHeading("Result list: ");
   for (const SelectedFile& entry : result) writePairLine(entry.file, entry.suffix);
   return result;

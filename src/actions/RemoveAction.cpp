@@ -23,7 +23,7 @@ void RemoveAction::perform() {
     const fs::file_status status = fs::symlink_status(entry.reached);
     const bool named = fs::is_symlink(status) || !fs::exists(status);
     const fs::path& shown = named ? fs::absolute(entry.reached) : entry.file;
-    std::cout << "Remove file or directory " << quotedPath(shown) << std::endl;
+    std::cout << "Remove file or directory " << quotedPath(shown) << '\n';  // flushed by the driver
     platform::removeAll(entry.reached);
   }
 }

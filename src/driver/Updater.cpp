@@ -164,6 +164,7 @@ int run(int argc, char** argv, std::optional<transaction::Transaction>& transact
     std::cout << std::endl;
     std::cout << "Perform action: " << action->getDescription() << std::endl;
     action->perform();
+    std::cout.flush();  // per-file lines are not flushed one by one
   }
   if (transaction) transaction->commit();
   return kStatusSuccess;
