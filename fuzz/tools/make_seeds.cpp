@@ -31,14 +31,6 @@ std::string noise(size_t size, uint32_t seed) {
   return data;
 }
 
-ZipEntrySpec entry(const std::string& name, const std::string& data, uint16_t method) {
-  ZipEntrySpec spec;
-  spec.name = name;
-  spec.data = data;
-  spec.method = method;
-  return spec;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -55,14 +47,14 @@ int main(int argc, char** argv) {
   ZipBuilder().add("data.txt", text(700), 12).write(out / "bzip2.zip");
   ZipBuilder().add("data.txt", text(500), 14).write(out / "lzma_marker.zip");
   {
-    ZipEntrySpec spec = entry("data.txt", text(400), 14);
+    ZipEntrySpec spec = zip_writer::makeEntry("data.txt", text(400), 14);
     spec.lzmaEndMarker = false;
     ZipBuilder().add(spec).write(out / "lzma_no_marker.zip");
   }
   {
-    ZipEntrySpec stored = entry("secret.txt", text(100), 0);
+    ZipEntrySpec stored = zip_writer::makeEntry("secret.txt", text(100), 0);
     stored.password = "fuzz";
-    ZipEntrySpec deflated = entry("secret.bin", text(300), 8);
+    ZipEntrySpec deflated = zip_writer::makeEntry("secret.bin", text(300), 8);
     deflated.password = "fuzz";
     deflated.dataDescriptor = true;
     deflated.dosTime = 0x7d1c;
@@ -77,10 +69,10 @@ int main(int argc, char** argv) {
       .comment("archive comment")
       .write(out / "names.zip");
   {
-    ZipEntrySpec raw = entry("raw.bin", "raw bytes of an unknown method", 99);
-    ZipEntrySpec newer = entry("newer.txt", "needs version 64", 0);
+    ZipEntrySpec raw = zip_writer::makeEntry("raw.bin", "raw bytes of an unknown method", 99);
+    ZipEntrySpec newer = zip_writer::makeEntry("newer.txt", "needs version 64", 0);
     newer.versionNeeded = 64;
-    ZipEntrySpec modeless = entry("modeless.txt", "no mode", 0);
+    ZipEntrySpec modeless = zip_writer::makeEntry("modeless.txt", "no mode", 0);
     modeless.externalAttributes = 0x20;
     ZipBuilder().add(raw).add(newer).add(modeless).write(out / "refusals.zip");
   }
@@ -95,7 +87,7 @@ int main(int argc, char** argv) {
   ZipBuilder().add("noise.bin", noise(34000, 2), 12).write(out / "large_bzip2.zip");
   ZipBuilder().add("noise.bin", noise(34000, 3), 14).add("stored.bin", noise(1000, 4)).write(out / "large_lzma.zip");
   {
-    ZipEntrySpec secret = entry("secret.bin", noise(33000, 5), 0);
+    ZipEntrySpec secret = zip_writer::makeEntry("secret.bin", noise(33000, 5), 0);
     secret.password = "fuzz";
     ZipBuilder().add(secret).add("after.txt", text(200), 8).write(out / "large_encrypted.zip");
   }
