@@ -92,8 +92,7 @@ TEST(ActionKinds, ValidityAndWhatTheConstructorPrints) {
   dir.write("f", "f");
   AliasResolver::getInstance().addAlias("@update.zip", (dir / "update.zip").string());
   for (const Case& c : cases) {
-    std::string text = c.json;
-    for (size_t at; (at = text.find("ROOT")) != std::string::npos;) text.replace(at, 4, dir.path().string());
+    const std::string text = replaced(c.json, "ROOT", dir.path().string());
     SCOPED_TRACE(text);
     rapidjson::Document document = parseJson("[" + text + "]");
     ActionList actions;

@@ -2,17 +2,13 @@
 // unpacks a large entry, a write that fails for lack of file space, and a
 // destination changed under it. Every target file stays either its old
 // version or its new complete one.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -34,62 +30,6 @@ std::string payload(size_t size, const std::string& tag) {
   data.resize(size);
   return data;
 }
-
-// The updater running in the background with its output in a file, so a
-// test can act on the file system at a chosen point of the run. With
-// `piped`, standard output goes to a pipe left unread until readPipe(), so
-// that the updater blocks once it has filled the pipe.
-class RunningUpdater {
- public:
-  RunningUpdater(const std::string& package, const fs::path& logDirectory, bool piped = false)
-      : _outFile(logDirectory / "stdout.txt") {
-    int out[2] = {-1, -1};
-    if (piped ? ::pipe2(out, O_CLOEXEC) != 0
-              : (out[1] = ::open(_outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644)) < 0)
-      throw std::runtime_error("no output for the updater");
-    _child.emplace(ts::updaterPath(), std::vector<std::string>{package}, out[1]);
-    ::close(out[1]);
-    _pipe = out[0];
-  }
-  ~RunningUpdater() {
-    if (_pipe >= 0) ::close(_pipe);
-  }
-  RunningUpdater(const RunningUpdater&) = delete;
-  RunningUpdater& operator=(const RunningUpdater&) = delete;
-
-  // Polls until `condition` holds or the updater has ended; true when it held.
-  template <class Condition>
-  bool waitUntil(Condition condition) {
-    return ts::waitUntil([&] { return condition() || _child->poll(); }) && condition();
-  }
-  bool waitForOutput(const std::string& text) {
-    return waitUntil([&] { return output().find(text) != std::string::npos; });
-  }
-  void signal(int number) { _child->signal(number); }
-  int wait() { return _child->wait(); }
-  // Whether the unread pipe is full to its last page, where the updater
-  // blocks on its next lines.
-  bool outputBlocked() const {
-    int queued = 0;
-    return ::ioctl(_pipe, FIONREAD, &queued) == 0 && queued > ::fcntl(_pipe, F_GETPIPE_SZ) - 4096;
-  }
-  // Everything written to the pipe, read until the updater closes it.
-  std::string readPipe() {
-    std::string out;
-    char buffer[65536];
-    for (ssize_t n; (n = ::read(_pipe, buffer, sizeof buffer)) != 0;) {
-      if (n > 0) out.append(buffer, static_cast<size_t>(n));
-      if (n < 0 && errno != EINTR) break;
-    }
-    return out;
-  }
-  std::string output() const { return ts::readFile(_outFile); }
-
- private:
-  fs::path _outFile;
-  std::optional<ts::Child> _child;
-  int _pipe = -1;
-};
 
 // An installed tree (old versions) and a package that unpacks new versions
 // over it, the manifest left out.
@@ -128,7 +68,7 @@ TEST_F(FaultInjection, SignalledWhileUnpackingLargeEntryLeavesOldOrNewFilesAndNo
     fs::create_directories(app);
     for (const auto& [name, data] : oldFiles) std::ofstream(app / name, std::ios::binary) << data;
 
-    RunningUpdater updater(package.string(), dir.path());
+    ts::BackgroundUpdater updater({package.string()}, dir / "out.txt");
     ASSERT_TRUE(updater.waitForOutput("Unzip file: big.bin")) << updater.output();
     // Signalled once the temporary file of big.bin is partly written.
     bool caughtMidWrite = updater.waitUntil([&] {
@@ -215,7 +155,7 @@ TEST(FaultInjectionRace, DirectorySwappedForALinkMidRunLetsNothingOut) {
   builder.add("sub/late", "2").add("sub/new/late2", "3");
   builder.write(dir / "update.zip");
 
-  RunningUpdater updater((dir / "update.zip").string(), dir.path(), true);
+  ts::BackgroundUpdater updater({(dir / "update.zip").string()}, {});
   ASSERT_TRUE(updater.waitUntil([&] { return updater.outputBlocked() && fs::exists(app / "sub/early"); }));
   fs::rename(app / "sub", app / "sub.moved");
   fs::create_directory_symlink(outside, app / "sub");

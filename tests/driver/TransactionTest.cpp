@@ -2,58 +2,36 @@
 // that runs random sets over random trees twice, plain and as a transaction,
 // and compares; an updater killed or signalled mid-set; a remove of
 // everything while the transaction lives in the same directory.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <map>
+#include <optional>
 #include <random>
 #include <regex>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "support/Helpers.h"
 #include "support/Process.h"
 #include "support/TempDir.h"
 #include "support/ZipBuilder.h"
 
 namespace fs = std::filesystem;
 namespace ts = testing_support;
+using ts::snapshot;
 
 namespace {
 
-// Every entry below `root` (not followed): type, permission bits, owner and
-// group, and the bytes of a file or the text of a link.
-std::map<std::string, std::string> snapshot(const fs::path& root) {
-  std::map<std::string, std::string> entries;
-  if (!fs::exists(fs::symlink_status(root))) return entries;
-  for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
-    struct stat info;
-    ::lstat(it->path().c_str(), &info);
-    std::string value =
-        std::to_string(info.st_mode) + ":" + std::to_string(info.st_uid) + ":" + std::to_string(info.st_gid) + ":";
-    if (S_ISREG(info.st_mode)) value += ts::readFile(it->path());
-    if (S_ISLNK(info.st_mode)) value += fs::read_symlink(it->path()).string();
-    entries[it->path().lexically_relative(root).string()] = value;
-  }
-  return entries;
-}
-
 // `text` with `from` replaced by `to`, and the process ids in temporary
 // file names left out.
-std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
-  for (size_t at = 0; !from.empty() && (at = text.find(from, at)) != std::string::npos; at += to.size()) {
-    text.replace(at, from.size(), to);
-  }
-  return std::regex_replace(text, std::regex("\\.updater-[0-9]+-"), ".updater-PID-");
+std::string replaceAll(const std::string& text, const std::string& from, const std::string& to) {
+  return std::regex_replace(ts::replaced(text, from, to), std::regex("\\.updater-[0-9]+-"), ".updater-PID-");
 }
 
 // Writes dir/update.zip: `payload`, then the manifest. The data of entry
@@ -175,70 +153,33 @@ Case randomCase(std::mt19937& random) {
 }
 
 // A fresh directory on another file system than the temporary folder (the
-// tmpfs at /dev/shm), removed with its content; empty when there is none.
-class OtherFileSystemDir {
- public:
-  OtherFileSystemDir() {
-    struct stat shm, temporary;
-    if (::stat("/dev/shm", &shm) != 0 || ::stat(fs::temp_directory_path().c_str(), &temporary) != 0 ||
-        shm.st_dev == temporary.st_dev || ::access("/dev/shm", W_OK) != 0) {
-      return;
-    }
-    std::string name = "/dev/shm/updater-test-XXXXXX";
-    if (::mkdtemp(name.data()) != nullptr) _path = name;
+// tmpfs at /dev/shm); none when there is no such file system.
+std::optional<ts::TempDir> otherFileSystemDir() {
+  struct stat shm, temporary;
+  if (::stat("/dev/shm", &shm) != 0 || ::stat(fs::temp_directory_path().c_str(), &temporary) != 0 ||
+      shm.st_dev == temporary.st_dev || ::access("/dev/shm", W_OK) != 0) {
+    return std::nullopt;
   }
-  ~OtherFileSystemDir() {
-    std::error_code ignored;
-    if (!_path.empty()) fs::remove_all(_path, ignored);
-  }
-  OtherFileSystemDir(const OtherFileSystemDir&) = delete;
-  OtherFileSystemDir& operator=(const OtherFileSystemDir&) = delete;
-  const fs::path& path() const { return _path; }
+  return std::make_optional<ts::TempDir>("/dev/shm");
+}
 
- private:
-  fs::path _path;
-};
-
-// Runs the updater from `dir` in the background, its output in
-// dir/out.txt; SIGKILL or another signal can then hit it at a chosen moment.
-class Background {
- public:
+// The updater run from `dir` in the background, its output in dir/out.txt.
+struct Background : ts::BackgroundUpdater {
   Background(const fs::path& dir, const std::vector<std::string>& args)
-      : _child(ts::updaterPath(), args, OutputFile(dir / "out.txt").fd, -1, inDirectory(dir)) {}
-  void signal(int number) { _child.signal(number); }
-  int wait() { return _child.wait(); }
-
- private:
-  // Open only while the child is started: the child keeps its own copy.
-  struct OutputFile {
-    explicit OutputFile(const fs::path& file) : fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644)) {}
-    ~OutputFile() {
-      if (fd >= 0) ::close(fd);
-    }
-    int fd;
-  };
-  static ts::RunOptions inDirectory(const fs::path& dir) {
-    ts::RunOptions options;
-    options.cwd = dir;
-    return options;
-  }
-  ts::Child _child;
+      : ts::BackgroundUpdater(args, dir / "out.txt", {dir}) {}
 };
 
 // Waits until the transaction's store holds at least `count` backups.
 bool waitForBackups(const fs::path& dir, size_t count) {
-  const fs::path store = dir / ".updater-transaction/store";
-  for (int i = 0; i < 20000; ++i) {
+  return ts::waitUntil([&] {
     std::error_code error;
     size_t seen = 0;
-    for (auto it = fs::directory_iterator(store, error); !error && it != fs::directory_iterator();
-         it.increment(error)) {
+    for (auto it = fs::directory_iterator(dir / ".updater-transaction/store", error);
+         !error && it != fs::directory_iterator(); it.increment(error)) {
       ++seen;
     }
-    if (seen >= count) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return false;
+    return seen >= count;
+  });
 }
 
 // A large transactional set: remove each of many files one by one, then a
@@ -270,14 +211,13 @@ TEST(Transaction, RandomSetsCommitLikePlainRunsOrRollBackToTheSnapshot) {
     ts::TempDir plainDir, transactionDir;
     // Every third round the tree lies on another file system than the
     // transaction, whose backups must then be copies.
-    OtherFileSystemDir plainElsewhere, transactionElsewhere;
-    const bool elsewhere = round % 3 == 0 && !transactionElsewhere.path().empty();
-    c.plant(plainDir.path(), elsewhere ? plainElsewhere.path() / "app" : fs::path());
-    c.plant(transactionDir.path(), elsewhere ? transactionElsewhere.path() / "app" : fs::path());
+    const auto plainElsewhere = otherFileSystemDir(), transactionElsewhere = otherFileSystemDir();
+    const bool elsewhere = round % 3 == 0 && transactionElsewhere;
+    c.plant(plainDir.path(), elsewhere ? plainElsewhere->path() / "app" : fs::path());
+    c.plant(transactionDir.path(), elsewhere ? transactionElsewhere->path() / "app" : fs::path());
     const auto before = snapshot(transactionDir / "app");
-    ts::RunOptions options;
+    ts::RunOptions options{plainDir.path()};
     options.fileSizeLimit = c.fileSizeLimit;
-    options.cwd = plainDir.path();
     const ts::RunResult plain =
         ts::runUpdater({writePackage(plainDir.path(), c.actions, false, c.package, c.damaged)}, options);
     options.cwd = transactionDir.path();
@@ -286,7 +226,7 @@ TEST(Transaction, RandomSetsCommitLikePlainRunsOrRollBackToTheSnapshot) {
 
     std::string expected = replaceAll(plain.out, plainDir.path().string(), transactionDir.path().string());
     if (elsewhere)
-      expected = replaceAll(expected, plainElsewhere.path().string(), transactionElsewhere.path().string());
+      expected = replaceAll(expected, plainElsewhere->path().string(), transactionElsewhere->path().string());
     if (plain.status == 0) {
       ASSERT_EQ(replaceAll(run.out, "", ""), expected) << c.actions;
       ASSERT_EQ(run.status, 0);
@@ -316,13 +256,11 @@ TEST(Transaction, KilledSetIsRecoveredAndSignalledSetRollsItselfBack) {
       const int status = updater.wait();
       if (signal == SIGTERM) {
         EXPECT_EQ(status, 2);
-        const std::string out = ts::readFile(dir / "out.txt");
+        const std::string out = updater.output();
         EXPECT_NE(out.find("Update failed: Interrupted by SIGTERM\nRoll back transaction\n"), std::string::npos) << out;
       } else {
         ASSERT_TRUE(fs::exists(dir / ".updater-transaction"));
-        ts::RunOptions options;
-        options.cwd = dir.path();
-        const ts::RunResult recovered = ts::runUpdater({"--recover"}, options);
+        const ts::RunResult recovered = ts::runUpdater({"--recover"}, {dir.path()});
         EXPECT_EQ(recovered.out,
                   "Recover interrupted transaction in \"" + (dir / ".updater-transaction").string() + "\"\n");
         EXPECT_EQ(recovered.status, 0);
@@ -341,8 +279,7 @@ TEST(Transaction, LiveTransactionIsLeftAloneAndDeadOneRecoveredByNextRun) {
   const auto before = snapshot(dir / "app");
   Background updater(dir.path(), {"update.zip"});
   ASSERT_TRUE(waitForBackups(dir.path(), 3));
-  ts::RunOptions options;
-  options.cwd = dir.path();
+  const ts::RunOptions options{dir.path()};
   const std::string refusal = "Update failed: another updater is running a transaction in \"" +
                               (dir / ".updater-transaction").string() + "\"\n";
   for (const char* arg : {"--recover", "update.zip"}) {
@@ -373,9 +310,7 @@ TEST(Transaction, RemoveOfEverythingLeavesTheTransactionWorking) {
         R"({"type":"remove","include":)" + include + R"(,"exclude":[]},{"type":"rename","from":"missing","to":"m"})",
         true, {});
     const auto before = snapshot(dir.path());
-    ts::RunOptions options;
-    options.cwd = dir.path();
-    const ts::RunResult run = ts::runUpdater({"update.zip"}, options);
+    const ts::RunResult run = ts::runUpdater({"update.zip"}, {dir.path()});
     EXPECT_EQ(run.status, 2) << run.out;
     EXPECT_NE(run.out.find("Roll back transaction\n"), std::string::npos) << run.out;
     EXPECT_EQ(run.out.find(".updater-transaction"), std::string::npos) << run.out;
@@ -403,15 +338,14 @@ TEST(Transaction, RollbackThatCannotCompleteKeepsTheBackupsForRecover) {
   updater.signal(SIGTERM);
   EXPECT_EQ(updater.wait(), 3);
   const std::string transaction = (dir / ".updater-transaction").string();
-  const std::string out = ts::readFile(dir / "out.txt");
+  const std::string out = updater.output();
   const std::string tail = "Update failed: Interrupted by SIGTERM\nRoll back transaction\nCannot restore \"" +
                            (dir / "app/x").string() + "\": ";
   ASSERT_NE(out.find(tail), std::string::npos) << out;
   const std::string last = "\nRollback incomplete, backups kept in \"" + transaction + "\"\n";
   EXPECT_EQ(out.substr(out.size() - std::min(out.size(), last.size())), last) << out;
 
-  ts::RunOptions options;
-  options.cwd = dir.path();
+  const ts::RunOptions options{dir.path()};
   const std::string recovering = "Recover interrupted transaction in \"" + transaction + "\"\n";
   ts::RunResult again = ts::runUpdater({"--recover"}, options);
   EXPECT_EQ(again.status, 3);
@@ -437,18 +371,12 @@ TEST(Transaction, KilledUnzipLeavesNoTemporaryFileAfterRecover) {
                payload);
   const auto before = snapshot(dir / "app");
   Background updater(dir.path(), {"update.zip"});
-  bool writing = false;
-  for (int i = 0; i < 20000 && !writing; ++i) {
-    for (const fs::directory_entry& entry : fs::directory_iterator(dir / "app")) {
-      writing = writing || entry.path().filename().string().rfind(".updater-", 0) == 0;
-    }
-    if (!writing) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  ASSERT_TRUE(writing);
+  ASSERT_TRUE(updater.waitUntil([&] {
+    const std::vector<std::string> names = ts::listing(dir / "app");
+    return std::any_of(names.begin(), names.end(), [](const std::string& n) { return n.rfind(".updater-", 0) == 0; });
+  }));
   updater.signal(SIGKILL);
   updater.wait();
-  ts::RunOptions options;
-  options.cwd = dir.path();
-  EXPECT_EQ(ts::runUpdater({"--recover"}, options).status, 0);
+  EXPECT_EQ(ts::runUpdater({"--recover"}, {dir.path()}).status, 0);
   EXPECT_EQ(snapshot(dir / "app"), before);
 }

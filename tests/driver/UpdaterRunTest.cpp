@@ -135,8 +135,7 @@ TEST_F(UpdaterRun, RunningOutOfMemoryWhileParsingIsAFailureNotACrash) {
   std::string json = R"({"actions": [[]], "padding": [0)";
   while (json.size() < (15u << 20)) json += ",0";
   ts::ZipBuilder().add("manifest.json", json + "]}", 8).write(package());
-  ts::RunOptions options;
-  options.cwd = dir.path();
+  ts::RunOptions options{dir.path()};
   options.memoryLimit = 120ll << 20;
   ts::RunResult r = ts::runUpdater({package().string()}, options);
   EXPECT_EQ(r.out, ts::header(package().string()) + "Update failed: std::bad_alloc\n");
@@ -148,9 +147,8 @@ TEST_F(UpdaterRun, HeaderShowsThePathAsTypedAndTheAliasTheCanonicalPath) {
                                      R"( "arguments": ["@update.zip"]}]]})");
   dir.mkdir("sub");
   fs::create_symlink(package(), dir / "sub" / "link.zip");
-  ts::RunOptions options;  // a process: the program prints to the same output
-  options.cwd = dir.path();
-  ts::RunResult r = ts::runUpdater({"sub/../sub/link.zip"}, options);
+  // A process: the program prints to the same output.
+  ts::RunResult r = ts::runUpdater({"sub/../sub/link.zip"}, {dir.path()});
   // The program's own line comes between the two lines about it.
   std::string command = "echo " + package().string();
   EXPECT_EQ(r.out, ts::header("sub/../sub/link.zip") + "\nPerform action: \nExecute program " + command + "\n" +

@@ -1,19 +1,24 @@
 // Small helpers shared by the tests: JSON from text, standard output
 // captured around in-process code, quoted paths as the log lines print
-// them, directory listings and little-endian patching of bytes.
+// them, directory listings and snapshots, text replacement and
+// little-endian patching of bytes.
 #pragma once
 
 #include <rapidjson/document.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <iomanip>
 #include <iostream>
+#include <map>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "support/TempDir.h"
 
 namespace testing_support {
 
@@ -61,6 +66,32 @@ inline std::vector<std::string> listing(const std::filesystem::path& directory, 
     names.push_back(entry.path().filename().string());
   if (sorted) std::sort(names.begin(), names.end());
   return names;
+}
+
+// Every entry below `root` (links not followed), by relative path: type and
+// permission bits, owner and group, and the bytes of a file or the text of a
+// link. Empty when `root` does not exist.
+inline std::map<std::string, std::string> snapshot(const std::filesystem::path& root) {
+  namespace fs = std::filesystem;
+  std::map<std::string, std::string> entries;
+  if (!fs::exists(fs::symlink_status(root))) return entries;
+  for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
+    struct stat info {};
+    ::lstat(it->path().c_str(), &info);
+    std::string value =
+        std::to_string(info.st_mode) + ":" + std::to_string(info.st_uid) + ":" + std::to_string(info.st_gid) + ":";
+    if (S_ISREG(info.st_mode)) value += readFile(it->path());
+    if (S_ISLNK(info.st_mode)) value += fs::read_symlink(it->path()).string();
+    entries[it->path().lexically_relative(root).string()] = value;
+  }
+  return entries;
+}
+
+// `text` with every `from` replaced by `to`.
+inline std::string replaced(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at = 0; !from.empty() && (at = text.find(from, at)) != std::string::npos; at += to.size())
+    text.replace(at, from.size(), to);
+  return text;
 }
 
 // Writes `value` little-endian in `width` bytes at `at`.

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -109,6 +110,44 @@ NamedProcess::NamedProcess(const fs::path& dir, const std::string& prefix, const
           5)) {
     throw std::runtime_error("child did not take its name " + name);
   }
+}
+
+BackgroundUpdater::BackgroundUpdater(const std::vector<std::string>& args, const fs::path& outFile,
+                                     const RunOptions& options)
+    : _outFile(outFile) {
+  int out[2] = {-1, -1};
+  if (outFile.empty() ? ::pipe2(out, O_CLOEXEC) != 0
+                      : (out[1] = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644)) < 0)
+    throw std::runtime_error("no output for the updater");
+  // The child keeps its own copy of the writing end.
+  _child.emplace(updaterPath(), args, out[1], -1, options);
+  ::close(out[1]);
+  _pipe = out[0];
+}
+
+BackgroundUpdater::~BackgroundUpdater() {
+  if (_pipe >= 0) ::close(_pipe);
+}
+
+bool BackgroundUpdater::waitForOutput(const std::string& text) {
+  return waitUntil([&] { return output().find(text) != std::string::npos; });
+}
+
+bool BackgroundUpdater::outputBlocked() const {
+  int queued = 0;
+  return ::ioctl(_pipe, FIONREAD, &queued) == 0 && queued > ::fcntl(_pipe, F_GETPIPE_SZ) - 4096;
+}
+
+std::string BackgroundUpdater::readPipe() {
+  std::string out;
+  bool open = true;
+  while (open) drain(_pipe, out, open);
+  return out;
+}
+
+std::string BackgroundUpdater::output() const {
+  std::ifstream file(_outFile, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
 RunResult run(const std::string& program, const std::vector<std::string>& args, const RunOptions& options) {

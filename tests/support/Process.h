@@ -63,6 +63,39 @@ bool waitUntil(Condition condition, double seconds = 60) {
   return true;
 }
 
+// The real updater in the background, so that a test can act at a chosen
+// point of the run: standard output goes to the file `outFile` or, when it
+// is empty, to a pipe left unread until readPipe(), so that the updater
+// blocks once it has filled the pipe.
+class BackgroundUpdater {
+ public:
+  BackgroundUpdater(const std::vector<std::string>& args, const std::filesystem::path& outFile,
+                    const RunOptions& options = {});
+  ~BackgroundUpdater();
+  BackgroundUpdater(const BackgroundUpdater&) = delete;
+  BackgroundUpdater& operator=(const BackgroundUpdater&) = delete;
+
+  // Polls until `condition` holds or the updater has ended; true when it held.
+  template <class Condition>
+  bool waitUntil(Condition condition) {
+    return testing_support::waitUntil([&] { return condition() || _child->poll(); }) && condition();
+  }
+  bool waitForOutput(const std::string& text);
+  void signal(int number) { _child->signal(number); }
+  int wait() { return _child->wait(); }
+  // Whether the unread pipe is full to its last page, where the updater
+  // blocks on its next lines.
+  bool outputBlocked() const;
+  // Everything written to the pipe, read until the updater closes it.
+  std::string readPipe();
+  std::string output() const;
+
+ private:
+  std::filesystem::path _outFile;
+  std::optional<Child> _child;
+  int _pipe = -1;
+};
+
 // A copy of `sleep` under `dir`, named `prefix` plus six random letters,
 // running for `seconds`; the constructor returns once the kernel shows the
 // name. Linux only.

@@ -19,13 +19,13 @@ inline std::string readFile(const std::filesystem::path& file) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// A fresh directory under the system's temporary folder, removed with
-// everything inside when destroyed. Permission bits inside are restored
+// A fresh directory under `parent` (by default the system's temporary
+// folder), removed with everything inside when destroyed. Permission bits inside are restored
 // first so that a test that made a file unreadable still cleans up.
 class TempDir {
  public:
-  TempDir() {
-    std::string templ = (std::filesystem::temp_directory_path() / "updater-test-XXXXXX").string();
+  explicit TempDir(const std::filesystem::path& parent = std::filesystem::temp_directory_path()) {
+    std::string templ = (parent / "updater-test-XXXXXX").string();
     if (::mkdtemp(templ.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     // Canonical, so that tests can compare with the canonical paths the
     // updater prints even when the temporary folder is reached through a link.

@@ -91,9 +91,7 @@ TEST(ActionRuns, TheUpdaterNeverWaitsForOrKillsItself) {
   makeManifestPackage(dir / "update.zip", R"({"actions": [[{"type":"wait_app_finish","program":")" + name +
                                               R"(","timeout":0,"close_on_timeout":true},
       {"type":"delay","value":0,"description":"Next"}]]})");
-  RunOptions options;
-  options.cwd = dir.path();
-  RunResult result = run((dir / name).string(), {"-f", "update.zip"}, options);
+  RunResult result = run((dir / name).string(), {"-f", "update.zip"}, {dir.path()});
   EXPECT_EQ(result.out, header("update.zip") + announce("") + "Wait for application finish " + name + "\n" +
                             announce("Next") + "Do delay for 0ms\n");
   EXPECT_EQ(result.status, 0);

@@ -2,33 +2,15 @@
 // thread gives: the whole output, the exit status and the tree left behind
 // (no temporary file either), also when an entry in the middle is damaged
 // and when an earlier entry redirects the directory of later ones.
-#include <sys/stat.h>
-
 #include <cstdlib>
 #include <fstream>
 #include <functional>
-#include <map>
 
 #include "actions/ActionTestSupport.h"
 
 using namespace action_testing;
 
 namespace {
-
-// Every path below `root` with its mode and its content's hash or link text.
-std::map<std::string, std::string> snapshot(const fs::path& root) {
-  std::map<std::string, std::string> tree;
-  for (const auto& item : fs::recursive_directory_iterator(root)) {
-    struct stat info;
-    if (::lstat(item.path().c_str(), &info) != 0) ADD_FAILURE() << item.path();
-    std::string what = std::to_string(info.st_mode) + " ";
-    if (S_ISLNK(info.st_mode)) what += fs::read_symlink(item.path()).string();
-    // Size and hash keep a failure's message short.
-    if (S_ISREG(info.st_mode)) what += std::to_string(std::hash<std::string>()(readFile(item.path())));
-    tree[item.path().lexically_relative(root).string()] = what;
-  }
-  return tree;
-}
 
 struct Outcome {
   std::string out;
@@ -46,10 +28,7 @@ Outcome unpack(const char* threads, const std::string& bytes, const std::functio
   RunResult result =
       runActions(dir, R"({"type":"unzip","source":"payload.zip","destination":"out","exclude":"a/skip"})");
   ::unsetenv("UPDATER_THREADS");
-  for (std::size_t at; (at = result.out.find(dir.path().string())) != std::string::npos;) {
-    result.out.replace(at, dir.path().string().size(), "DIR");
-  }
-  return {result.out, result.status, snapshot(dir / "out")};
+  return {replaced(result.out, dir.path().string(), "DIR"), result.status, snapshot(dir / "out")};
 }
 
 ZipBuilder bundle() {
