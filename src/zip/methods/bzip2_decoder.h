@@ -14,9 +14,7 @@
 
 #include "zip/methods/codec_decoder.h"
 
-struct bzip2_decoder_properties : compression_decoder_properties_interface {
-  void normalize() override {}
-};
+struct bzip2_decoder_properties : compression_decoder_properties_interface {};
 
 template <typename ELEM_TYPE_, typename TRAITS_TYPE_>
 class basic_bzip2_decoder : public basic_codec_decoder<ELEM_TYPE_, TRAITS_TYPE_> {
@@ -26,22 +24,12 @@ class basic_bzip2_decoder : public basic_codec_decoder<ELEM_TYPE_, TRAITS_TYPE_>
  public:
   using istream_type = typename base::istream_type;
 
-  basic_bzip2_decoder() = default;
-  basic_bzip2_decoder(const basic_bzip2_decoder&) = delete;
-  basic_bzip2_decoder& operator=(const basic_bzip2_decoder&) = delete;
-
   ~basic_bzip2_decoder() override {
     if (_started) BZ2_bzDecompressEnd(&_bzstream);
   }
 
-  void init(istream_type& stream) override {
-    bzip2_decoder_properties props;
-    init(stream, props);
-  }
-
   void init(istream_type& stream, compression_decoder_properties_interface& props) override {
-    props.normalize();
-    this->allocate_buffers(stream, props.BufferCapacity);
+    this->allocate_buffers(stream, props);
     _bzstream = bz_stream{};
     _bzstream.avail_out = UINT_MAX;  // not full, so that the first step reads input
     _started = BZ2_bzDecompressInit(&_bzstream, 0, 0) == BZ_OK;

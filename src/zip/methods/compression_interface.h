@@ -14,29 +14,21 @@
 #include <istream>
 #include <limits>
 
-struct compression_properties_interface {
-  virtual ~compression_properties_interface() = default;
-  virtual void normalize() = 0;
-};
+struct compression_decoder_properties_interface {
+  virtual ~compression_decoder_properties_interface() = default;
 
-struct compression_decoder_properties_interface : compression_properties_interface {
   static constexpr size_t DefaultBufferCapacity = 1 << 15;
   static constexpr uint64_t UnknownSize = std::numeric_limits<uint64_t>::max();
 
   size_t BufferCapacity = DefaultBufferCapacity;
 };
 
-class compression_interface_basic {
- public:
-  virtual ~compression_interface_basic() = default;
-};
-
 template <typename ELEM_TYPE_, typename TRAITS_TYPE_>
-class compression_decoder_interface_basic : public compression_interface_basic {
+class compression_decoder_interface_basic {
  public:
   using istream_type = std::basic_istream<ELEM_TYPE_, TRAITS_TYPE_>;
 
-  ~compression_decoder_interface_basic() override = default;
+  virtual ~compression_decoder_interface_basic() = default;
 
   // Both buffers exist.
   virtual bool is_init() const = 0;
@@ -48,9 +40,7 @@ class compression_decoder_interface_basic : public compression_interface_basic {
   virtual ELEM_TYPE_* get_buffer_begin() = 0;
   // Start of the output buffer + bytes produced by the last step.
   virtual ELEM_TYPE_* get_buffer_end() = 0;
-  // Binds the source, allocates the buffers (default capacity) and starts
-  // the library.
-  virtual void init(istream_type& stream) = 0;
+  // Binds the source, allocates the buffers and starts the library.
   virtual void init(istream_type& stream, compression_decoder_properties_interface& props) = 0;
   // One decoding step: the number of bytes now in the output buffer, 0 when
   // no more data comes.

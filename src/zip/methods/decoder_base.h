@@ -2,7 +2,7 @@
 // capacity, the counts of the last step and the running totals.
 //
 // Owns both buffers (allocated once by allocate_buffers, freed on
-// destruction). Reading the source never throws: a source in a failed state
+// destruction), so no decoder is copied. Reading the source never throws: a source in a failed state
 // simply delivers nothing.
 #pragma once
 
@@ -16,6 +16,10 @@ class basic_decoder_base : public compression_decoder_interface_basic<ELEM_TYPE_
  public:
   using istream_type = std::basic_istream<ELEM_TYPE_, TRAITS_TYPE_>;
 
+  basic_decoder_base() = default;
+  basic_decoder_base(const basic_decoder_base&) = delete;
+  basic_decoder_base& operator=(const basic_decoder_base&) = delete;
+
   bool is_init() const override { return _inputBuffer != nullptr && _outputBuffer != nullptr; }
   size_t get_bytes_read() const override { return _bytesRead; }
   size_t get_bytes_written() const override { return _bytesWritten; }
@@ -23,11 +27,11 @@ class basic_decoder_base : public compression_decoder_interface_basic<ELEM_TYPE_
   ELEM_TYPE_* get_buffer_end() override { return _outputBuffer.get() + _outputBufferSize; }
 
  protected:
-  void allocate_buffers(istream_type& stream, size_t capacity) {
+  void allocate_buffers(istream_type& stream, const compression_decoder_properties_interface& props) {
     _stream = &stream;
-    _bufferCapacity = capacity;
-    _inputBuffer = std::make_unique<ELEM_TYPE_[]>(capacity);
-    _outputBuffer = std::make_unique<ELEM_TYPE_[]>(capacity);
+    _bufferCapacity = props.BufferCapacity;
+    _inputBuffer = std::make_unique<ELEM_TYPE_[]>(_bufferCapacity);
+    _outputBuffer = std::make_unique<ELEM_TYPE_[]>(_bufferCapacity);
   }
 
   // Reads up to a full input buffer from the source and counts it.

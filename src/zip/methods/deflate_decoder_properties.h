@@ -3,6 +3,4 @@
 
 #include "zip/methods/compression_interface.h"
 
-struct deflate_decoder_properties : compression_decoder_properties_interface {
-  void normalize() override {}
-};
+struct deflate_decoder_properties : compression_decoder_properties_interface {};

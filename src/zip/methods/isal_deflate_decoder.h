@@ -29,18 +29,8 @@ class basic_isal_deflate_decoder : public basic_codec_decoder<ELEM_TYPE_, TRAITS
  public:
   using istream_type = typename base::istream_type;
 
-  basic_isal_deflate_decoder() = default;
-  basic_isal_deflate_decoder(const basic_isal_deflate_decoder&) = delete;
-  basic_isal_deflate_decoder& operator=(const basic_isal_deflate_decoder&) = delete;
-
-  void init(istream_type& stream) override {
-    deflate_decoder_properties props;
-    init(stream, props);
-  }
-
   void init(istream_type& stream, compression_decoder_properties_interface& props) override {
-    props.normalize();
-    this->allocate_buffers(stream, props.BufferCapacity);
+    this->allocate_buffers(stream, props);
     _props.BufferCapacity = props.BufferCapacity;
     _state = std::make_unique<inflate_state>();
     isal_inflate_init(_state.get());

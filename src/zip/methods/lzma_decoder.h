@@ -21,8 +21,6 @@
 struct lzma_decoder_properties : compression_decoder_properties_interface {
   // The entry's uncompressed size, or UnknownSize.
   uint64_t UncompressedSize = UnknownSize;
-
-  void normalize() override {}
 };
 
 template <typename ELEM_TYPE_, typename TRAITS_TYPE_>
@@ -36,20 +34,10 @@ class basic_lzma_decoder : public basic_codec_decoder<ELEM_TYPE_, TRAITS_TYPE_> 
   static constexpr size_t HeaderSize = 9;
   static constexpr size_t PropertiesSize = 5;
 
-  basic_lzma_decoder() = default;
-  basic_lzma_decoder(const basic_lzma_decoder&) = delete;
-  basic_lzma_decoder& operator=(const basic_lzma_decoder&) = delete;
-
   ~basic_lzma_decoder() override { lzma_end(&_lzmaStream); }
 
-  void init(istream_type& stream) override {
-    lzma_decoder_properties props;
-    init(stream, props);
-  }
-
   void init(istream_type& stream, compression_decoder_properties_interface& props) override {
-    props.normalize();
-    this->allocate_buffers(stream, props.BufferCapacity);
+    this->allocate_buffers(stream, props);
     uint64_t uncompressedSize = compression_decoder_properties_interface::UnknownSize;
     if (auto* lzmaProps = dynamic_cast<lzma_decoder_properties*>(&props)) {
       uncompressedSize = lzmaProps->UncompressedSize;

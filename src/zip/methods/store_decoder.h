@@ -4,9 +4,7 @@
 
 #include "zip/methods/decoder_base.h"
 
-struct store_decoder_properties : compression_decoder_properties_interface {
-  void normalize() override {}
-};
+struct store_decoder_properties : compression_decoder_properties_interface {};
 
 template <typename ELEM_TYPE_, typename TRAITS_TYPE_>
 class basic_store_decoder : public basic_decoder_base<ELEM_TYPE_, TRAITS_TYPE_> {
@@ -15,14 +13,8 @@ class basic_store_decoder : public basic_decoder_base<ELEM_TYPE_, TRAITS_TYPE_> 
  public:
   using istream_type = typename base::istream_type;
 
-  void init(istream_type& stream) override {
-    store_decoder_properties props;
-    init(stream, props);
-  }
-
   void init(istream_type& stream, compression_decoder_properties_interface& props) override {
-    props.normalize();
-    this->allocate_buffers(stream, props.BufferCapacity);
+    this->allocate_buffers(stream, props);
   }
 
   size_t decode_next() override {

@@ -21,22 +21,12 @@ class basic_zlib_deflate_decoder : public basic_codec_decoder<ELEM_TYPE_, TRAITS
  public:
   using istream_type = typename base::istream_type;
 
-  basic_zlib_deflate_decoder() = default;
-  basic_zlib_deflate_decoder(const basic_zlib_deflate_decoder&) = delete;
-  basic_zlib_deflate_decoder& operator=(const basic_zlib_deflate_decoder&) = delete;
-
   ~basic_zlib_deflate_decoder() override {
     if (_started) inflateEnd(&_zstream);
   }
 
-  void init(istream_type& stream) override {
-    deflate_decoder_properties props;
-    init(stream, props);
-  }
-
   void init(istream_type& stream, compression_decoder_properties_interface& props) override {
-    props.normalize();
-    this->allocate_buffers(stream, props.BufferCapacity);
+    this->allocate_buffers(stream, props);
     _zstream = z_stream{};
     _zstream.avail_out = UINT_MAX;  // not full, so that the first step reads input
     // Window bits -15: raw deflate with a 32 KiB window.
