@@ -35,15 +35,6 @@ std::string patched(std::string bytes, size_t at, uint32_t value) {
   return bytes;
 }
 
-std::string versionOfBuild() {
-  std::string cmake = ts::readFile(fs::path(UPDATER_SOURCE_DIR) / "CMakeLists.txt");
-  const std::string marker = "project(updater VERSION ";
-  size_t at = cmake.find(marker);
-  if (at == std::string::npos) return "<no version in CMakeLists.txt>";
-  at += marker.size();
-  return cmake.substr(at, cmake.find_first_of(" )", at) - at);
-}
-
 }  // namespace
 
 // Each package in turn, run with "-f <absolute path>": whole output after the
@@ -161,7 +152,7 @@ TEST_F(UpdaterRun, HelpAndVersionOnlyWhenNoSuchFileExists) {
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.out.rfind("Usage: updater -f <package.zip> [-s <action set number>]\n", 0), 0u) << help.out;
   ts::RunResult version = run({"--version"});
-  EXPECT_EQ(version.out, "updater " + versionOfBuild() + "\n");
+  EXPECT_EQ(version.out, "updater " PROJECT_VERSION_TEXT "\n");
   EXPECT_EQ(version.status, 0);
 
   ts::makeManifestPackage(dir / "--help", kTwoDelays);
