@@ -66,6 +66,8 @@ TEST_F(UpdaterRun, PackagesAndTheirOutcome) {
       {"stored, short", patched(stored.bytes(), stored.centralHeaderOffset(0) + 24, longer), kUnreadable, 255},
       {"deflated, 4 GiB: refused unread", patched(deflated.bytes(), deflated.centralHeaderOffset(0) + 24, ~0u),
        "Manifest file is too large\n", 255},
+      {"deflated, a byte over 16 MiB", patched(deflated.bytes(), deflated.centralHeaderOffset(0) + 24, (16u << 20) + 1),
+       "Manifest file is too large\n", 255},
       {"array root", manifestPackage("[1, 2]"), kNoObject, 255},
       {"no JSON", manifestPackage("not json"), kNoObject, 255},
       {"NUL ends the text", manifestPackage(kTwoDelays + nul + "garbage"), kTwoDelaysOutput, 0},

@@ -30,7 +30,7 @@ TEST(UnzipEndToEnd, PackageUnpacksItselfWithEveryKindOfLine) {
   ZipBuilder payload;
   payload.addDirectory("bin/");
   for (const auto& [name, mode] :
-       {std::pair<const char*, uint32_t>{"bin/tool", 0100755}, {"zero", 0100000}, {"none", 0}}) {
+       {std::pair<const char*, uint32_t>{"bin/tool", 0106755}, {"zero", 0100000}, {"none", 0}}) {
     testing_support::ZipEntrySpec entry = testing_support::makeEntry(name, "#!/bin/sh\necho tool\n", 8);
     entry.externalAttributes = mode << 16;
     payload.add(entry);
@@ -51,7 +51,7 @@ TEST(UnzipEndToEnd, PackageUnpacksItselfWithEveryKindOfLine) {
                             "Skip unzip file (in exclude list)manifest.json\n" + kDelayLines);
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(readFile(out / "bin/tool"), "#!/bin/sh\necho tool\n");
-  EXPECT_EQ(fs::status(out / "bin/tool").permissions(), fs::perms(0755));
+  EXPECT_EQ(fs::status(out / "bin/tool").permissions(), fs::perms(06755));
   EXPECT_EQ(fs::status(out / "zero").permissions(), fs::perms::none);
   EXPECT_EQ(fs::status(out / "none").permissions(), fs::perms(0640));
   EXPECT_EQ(readFile(out / "doc/notes.txt"), "notes");
