@@ -51,12 +51,8 @@ def tree_problems(example_dir, root, tree_file):
             full = os.path.join(folder, name)
             mark = "/" if name in dirs and not os.path.islink(full) else ""
             actual[os.path.relpath(full, root) + mark] = full
-    expected = {}
     with open(tree_file, encoding="utf-8") as f:
-        for line in f:
-            words = line.split()
-            if words and not words[0].startswith("#"):
-                expected[words[0]] = words[1:]
+        expected = {words[0]: words[1:] for words in map(str.split, f) if words and not words[0].startswith("#")}
     problems = [f"missing: {name}" for name in sorted(set(expected) - set(actual))]
     problems += [f"unexpected: {name}" for name in sorted(set(actual) - set(expected))]
     for name, rule in sorted(expected.items()):
