@@ -26,8 +26,10 @@ class basic_decoder_base : public compression_decoder_interface_basic<ELEM_TYPE_
   void allocate_buffers(istream_type& stream, size_t capacity) {
     _stream = &stream;
     _bufferCapacity = capacity;
-    _inputBuffer = std::make_unique<ELEM_TYPE_[]>(capacity);
-    _outputBuffer = std::make_unique<ELEM_TYPE_[]>(capacity);
+    // Not zeroed: every byte is written before it is read, and a decoder is
+    // made for every entry.
+    _inputBuffer = std::unique_ptr<ELEM_TYPE_[]>(new ELEM_TYPE_[capacity]);
+    _outputBuffer = std::unique_ptr<ELEM_TYPE_[]>(new ELEM_TYPE_[capacity]);
   }
 
   // Reads up to a full input buffer from the source and counts it.
