@@ -42,9 +42,11 @@ constexpr std::uint32_t kMaxLinkText = 4095;
 // thread that places the files are the limit.
 constexpr unsigned kMaxThreads = 8;
 // Entries handed to the workers ahead of the one being placed, per worker:
-// enough to keep them busy while small files are placed, few enough that
-// the open temporary files stay a handful.
-constexpr std::size_t kAheadPerWorker = 4;
+// enough to keep them busy while a large entry or a run of small files is
+// placed (4 left them idle often), and in all at most kMaxAhead, so that
+// the directories held open (one per entry ahead) stay a few dozen.
+constexpr std::size_t kAheadPerWorker = 16;
+constexpr std::size_t kMaxAhead = 64;
 
 void skipOutside(const std::string& name) { std::cout << "Skip unzip file (outside destination)" << name << std::endl; }
 
@@ -113,7 +115,7 @@ class Lookahead {
         _admission(admission),
         _tree(tree),
         _workers(workers > 1 ? workers : 0),
-        _window(kAheadPerWorker * _workers),
+        _window(std::min(kAheadPerWorker * _workers, kMaxAhead)),
         _state(archive.GetEntriesCount(), State::Unseen) {}
 
   // Looks at the entries from `current` to the end of the window: each is
