@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -65,6 +66,13 @@ void add_entry(int fd, const char* name, unsigned char type, raw_listing& raw) {
   raw.entries.push_back(std::move(read));
 }
 
+raw_listing not_opened() {
+  raw_listing raw;
+  raw.opened = false;
+  raw.complete = errno == EACCES;
+  return raw;
+}
+
 #if defined(__linux__)
 // Reads the entries of the directory open as `fd` from its current position,
 // straight from the kernel into `block`: no directory stream, so no copy of
@@ -87,6 +95,10 @@ raw_listing read_entries(int fd, std::vector<char>& block) {
       const char* record = block.data() + at;
       unsigned short length = 0;
       std::memcpy(&length, record + offsetof(struct dirent64, d_reclen), sizeof length);
+      if (length == 0) {
+        raw.complete = false;  // never from a sound kernel; no endless loop either
+        return raw;
+      }
       add_entry(fd, record + offsetof(struct dirent64, d_name),
                 static_cast<unsigned char>(record[offsetof(struct dirent64, d_type)]), raw);
       at += length;
@@ -97,36 +109,28 @@ raw_listing read_entries(int fd, std::vector<char>& block) {
 raw_listing read_entries(int fd, std::vector<char>&) {
   // The stream takes a descriptor of its own; the caller keeps `fd`.
   const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-  DIR* dir = copy < 0 ? nullptr : ::fdopendir(copy);
-  raw_listing raw;
-  if (dir == nullptr) {
+  const std::unique_ptr<DIR, int (*)(DIR*)> dir(copy < 0 ? nullptr : ::fdopendir(copy), &::closedir);
+  if (!dir) {
+    const int error = errno;
     if (copy >= 0) {
       ::close(copy);
     }
-    raw.complete = false;
-    return raw;
+    errno = error;
+    return not_opened();  // the caller tries the path
   }
+  raw_listing raw;
   raw.entries.reserve(32);
   for (;;) {
     errno = 0;
-    const dirent* found = ::readdir(dir);
+    const dirent* found = ::readdir(dir.get());
     if (found == nullptr) {
       raw.complete = errno == 0;
-      break;
+      return raw;
     }
-    add_entry(::dirfd(dir), found->d_name, found->d_type, raw);
+    add_entry(::dirfd(dir.get()), found->d_name, found->d_type, raw);
   }
-  ::closedir(dir);
-  return raw;
 }
 #endif
-
-raw_listing not_opened() {
-  raw_listing raw;
-  raw.opened = false;
-  raw.complete = errno == EACCES;
-  return raw;
-}
 
 }  // namespace
 
