@@ -119,6 +119,10 @@ DecodedFile decodeEntry(ZipArchiveEntry& entry, FilePlace place, std::vector<cha
     // Without a stored mode (archives made on other systems) the file keeps
     // the bits a new file gets rather than becoming unreadable.
     if (hasUnixMode(entry)) file->setPermissions(unixMode(entry) & 07777);
+    // Closed here, on the decoding thread, rather than by the one that
+    // places the files in turn; a window of decoded files then holds only
+    // their directories open.
+    file->finish();
     decoded.file = std::move(file);
   } catch (...) {
     decoded.writeError = std::current_exception();

@@ -54,8 +54,8 @@ struct DecodedFile {
   // Raised while the file was written: damaged data, a write failure, an
   // interrupt.
   std::exception_ptr writeError;
-  // The complete, checked file with its permission bits, not yet renamed
-  // into place; null unless there was no error.
+  // The complete, checked and closed file with its permission bits, not yet
+  // renamed into place; null unless there was no error.
   std::unique_ptr<platform::AtomicFile> file;
 };
 

@@ -42,9 +42,11 @@ constexpr std::uint32_t kMaxLinkText = 4095;
 // thread that places the files are the limit.
 constexpr unsigned kMaxThreads = 8;
 // Entries handed to the workers ahead of the one being placed, per worker:
-// enough to keep them busy while small files are placed, few enough that
-// the open temporary files stay a handful.
-constexpr std::size_t kAheadPerWorker = 4;
+// enough to keep them busy while a large entry or a run of small files is
+// placed (4 left them idle often), and in all at most kMaxAhead, so that
+// the directories held open (one per entry ahead) stay a few dozen.
+constexpr std::size_t kAheadPerWorker = 16;
+constexpr std::size_t kMaxAhead = 64;
 
 void skipOutside(const std::string& name) { std::cout << "Skip unzip file (outside destination)" << name << std::endl; }
 
@@ -113,7 +115,7 @@ class Lookahead {
         _admission(admission),
         _tree(tree),
         _workers(workers > 1 ? workers : 0),
-        _window(kAheadPerWorker * _workers),
+        _window(std::min(kAheadPerWorker * _workers, kMaxAhead)),
         _state(archive.GetEntriesCount(), State::Unseen) {}
 
   // Looks at the entries from `current` to the end of the window: each is
@@ -121,13 +123,12 @@ class Lookahead {
   // to a worker once its directory exists.
   void advance(std::size_t current) {
     const std::size_t end = std::min(_state.size(), current + 1 + _window);
-    std::set<fs::path> missing;  // directories not there yet, asked once
     for (std::size_t index = current; index < end; ++index) {
       State& state = _state[index];
       if (state == State::Submitted || state == State::Never) continue;
-      std::shared_ptr<ZipArchiveEntry> entry = _archive.GetEntry(static_cast<int>(index));
-      EntryAdmission::Decision decision = _admission.decide(*entry);
       if (state == State::Unseen) {
+        std::shared_ptr<ZipArchiveEntry> entry = _archive.GetEntry(static_cast<int>(index));
+        EntryAdmission::Decision decision = _admission.decide(*entry);
         // Links are placed at their turn; encrypted and newer entries are
         // skipped without a file.
         if (decision.verdict != EntryAdmission::Verdict::Unpack || unzip::isSymlinkEntry(*entry) ||
@@ -137,35 +138,51 @@ class Lookahead {
         }
         // The names follow the archive's order whichever thread writes first,
         // so that messages naming them are the same in every run.
-        _temporaries[index] = platform::reserveTemporaryName();
+        _waiting[index] = {platform::reserveTemporaryName(), std::move(decision.relative)};
         state = State::Waiting;
       }
       if (_workers == 0) continue;
-      const fs::path parent = decision.relative.parent_path();
-      if (missing.count(parent) != 0) continue;
+      const Waiting& waiting = _waiting[index];
+      const fs::path parent = waiting.relative.parent_path();
+      // A directory found missing is not looked for again until a turn makes
+      // directories on its way: in an archive that fills many directories
+      // in turn, every entry of the window would otherwise walk its way
+      // again at every turn.
+      if (_missing.count(parent.native()) != 0) continue;
       std::optional<platform::FileDescriptor> directory = _tree.findDirectory(parent);
       struct stat info;
       if (!directory || ::fstat(directory->get(), &info) != 0) {
-        missing.insert(parent);
+        _missing.insert(parent.native());
         continue;
       }
       unzip::DecodingPool* workers = pool();
       if (workers == nullptr) return;
       _submittedTo[index] = {info.st_dev, info.st_ino};
       workers->submit({index,
-                       std::move(entry),
-                       {std::move(*directory), decision.relative.filename().string(), _tree.root() / decision.relative,
-                        _temporaries[index]}});
+                       _archive.GetEntry(static_cast<int>(index)),
+                       {std::move(*directory), waiting.relative.filename().string(), _tree.root() / waiting.relative,
+                        waiting.temporary}});
       state = State::Submitted;
     }
   }
+
+  // The turn has made (or found) the directory `relative` and those on its
+  // way: entries waiting for one of them are handed over again.
+  void madeDirectory(const fs::path& relative) {
+    if (_missing.empty()) return;
+    for (fs::path level = relative; !level.empty(); level = level.parent_path()) _missing.erase(level.native());
+  }
+
+  // The turn has placed a link, which may lead anywhere a directory was
+  // missing.
+  void placedLink() { _missing.clear(); }
 
   // The entry `index` (seen by advance()) decoded into a temporary file for
   // `relative` in the open `directory`.
   unzip::DecodedFile take(std::size_t index, ZipArchiveEntry& entry, int directory, const fs::path& relative,
                           std::vector<char>& buffer) {
-    const std::string temporary = std::move(_temporaries[index]);
-    _temporaries.erase(index);
+    const std::string temporary = std::move(_waiting[index].temporary);
+    _waiting.erase(index);
     if (_state[index] == State::Submitted) {
       _state[index] = State::Never;
       const Identity where = _submittedTo[index];
@@ -184,7 +201,7 @@ class Lookahead {
   // Forgets the entry `index`, which is not unpacked after all; a file
   // decoded for it goes with its temporary.
   void discard(std::size_t index) {
-    _temporaries.erase(index);
+    _waiting.erase(index);
     if (_state[index] != State::Submitted) return;
     _state[index] = State::Never;
     _submittedTo.erase(index);
@@ -196,6 +213,11 @@ class Lookahead {
   struct Identity {
     dev_t device;
     ino_t inode;
+  };
+  // An entry seen and not yet handed over or taken.
+  struct Waiting {
+    std::string temporary;
+    fs::path relative;
   };
 
   // The pool, started with the first entry handed over; null when no
@@ -218,7 +240,8 @@ class Lookahead {
   std::size_t _window;
   std::vector<State> _state;
   std::map<std::size_t, Identity> _submittedTo;
-  std::map<std::size_t, std::string> _temporaries;
+  std::map<std::size_t, Waiting> _waiting;
+  std::set<std::string> _missing;              // directories not there when last looked for
   std::unique_ptr<unzip::DecodingPool> _pool;  // last: stopped before the rest goes
 };
 
@@ -315,7 +338,11 @@ void UnzipAction::perform() {
       continue;
     }
     if (decision.verdict == EntryAdmission::Verdict::Directory) {
-      if (!tree.createDirectories(decision.relative)) skipOutside(name);
+      if (tree.createDirectories(decision.relative)) {
+        lookahead.madeDirectory(decision.relative);
+      } else {
+        skipOutside(name);
+      }
       continue;
     }
     // The directories of skipped files are made too.
@@ -325,6 +352,7 @@ void UnzipAction::perform() {
       skipOutside(name);
       continue;
     }
+    lookahead.madeDirectory(decision.relative.parent_path());
     if (decision.verdict == EntryAdmission::Verdict::NotIncluded) {
       std::cout << "Skip unzip file (not in include list)" << name << std::endl;
       continue;
@@ -338,6 +366,7 @@ void UnzipAction::perform() {
 
     if (unzip::isSymlinkEntry(*entry)) {
       unpackSymlink(*entry, decision.relative, tree, buffer);
+      lookahead.placedLink();
       continue;
     }
     unzip::DecodedFile decoded = lookahead.take(index, *entry, directory->get(), decision.relative, buffer);

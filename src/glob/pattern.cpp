@@ -2,6 +2,7 @@
 // expression, and whole-name matching.
 #include "glob/detail/pattern.h"
 
+#include <cstring>
 #include <map>
 #include <vector>
 
@@ -216,15 +217,43 @@ bool wildcard_match(const std::string& name, const std::string& pattern) {
   return p == pattern.size();
 }
 
+// Whether `text` matches `literal`, whose `?` stand for any one byte.
+bool same_bytes(const char* text, const std::string& literal) {
+  for (std::size_t i = 0; i < literal.size(); ++i) {
+    if (literal[i] != '?' && literal[i] != text[i]) {
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
-name_matcher::name_matcher(const std::string& pattern) : _shape(shape_of(pattern)) {}
+name_matcher::name_matcher(const std::string& pattern) : _shape(shape_of(pattern)) {
+  if (_shape.has_set) {
+    return;
+  }
+  // The bytes before the first star and after the last one must be at the
+  // ends of any matching name: most names fail there, at once.
+  const std::string& text = _shape.pattern;
+  const std::size_t first = text.find('*');
+  if (first == std::string::npos) {
+    return;
+  }
+  _head = text.substr(0, first);
+  _tail = text.substr(text.rfind('*') + 1);
+}
 
 bool name_matcher::matches(const std::string& name) {
   if (_shape.min_bytes > longest_name) {
     return name == "\r" || name == "\n";
   }
-  if (!_shape.has_set && name.find_first_of("\r\n") == std::string::npos) {
+  if (!_shape.has_set && std::memchr(name.data(), '\n', name.size()) == nullptr &&
+      std::memchr(name.data(), '\r', name.size()) == nullptr) {
+    if (name.size() < _shape.min_bytes || !same_bytes(name.data(), _head) ||
+        !same_bytes(name.data() + name.size() - _tail.size(), _tail)) {
+      return false;
+    }
     return wildcard_match(name, _shape.pattern);
   }
   if (!_regex) {

@@ -106,10 +106,15 @@ void AtomicFile::setPermissions(mode_t mode) {
   }
 }
 
-void AtomicFile::commit() {
-  assert(!_committed);
+void AtomicFile::finish() {
+  assert(_file);
   // close() is where some file systems report a failed delayed write.
   if (::close(_file.release()) != 0) throwSystemError("cannot write file", _shownAs, temporaryPath(), errno);
+}
+
+void AtomicFile::commit() {
+  assert(!_committed);
+  if (_file) finish();
   if (ChangeGuard* guard = activeChangeGuard()) guard->beforeReplace(_directory.get(), _name);
   if (::renameat(_directory.get(), _temporary.c_str(), _directory.get(), _name.c_str()) != 0) {
     throwSystemError("cannot replace file", _shownAs, errno);

@@ -52,8 +52,12 @@ class AtomicFile {
   void write(const char* data, std::size_t size);
   // Replaces the permission bits (07777 at most) of the file being written.
   void setPermissions(mode_t mode);
-  // Closes the temporary file and renames it over the target.
-  // REQUIRES: not committed yet.
+  // Closes the complete temporary file, which keeps only its directory open
+  // until the commit; a thread other than the committing one may do this.
+  // REQUIRES: not finished yet.
+  void finish();
+  // Closes the temporary file unless finish() did, and renames it over the
+  // target. REQUIRES: not committed yet.
   void commit();
 
   std::filesystem::path temporaryPath() const { return _shownAs.parent_path() / _temporary; }

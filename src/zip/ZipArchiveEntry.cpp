@@ -170,7 +170,9 @@ substream_block<char> ZipArchiveEntry::NewDataBlock() const {
                           _centralDirectoryFileHeader.ExtraFieldLength + LocalExtraSlack + GetCompressedSize();
   substream_block<char> block;
   block.capacity = static_cast<std::streamsize>(std::min<uint64_t>(wanted, BigDataBlock));
-  block.data = std::make_unique<char[]>(static_cast<size_t>(block.capacity));
+  // Not zeroed: the positioned read fills what is used, and clearing up to
+  // 256 KiB for every entry showed in the profile of small-file archives.
+  block.data = std::unique_ptr<char[]>(new char[static_cast<size_t>(block.capacity)]);
   return block;
 }
 

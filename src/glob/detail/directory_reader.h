@@ -36,10 +36,12 @@ struct raw_listing {
   int examine_error = 0;           // errno of reading the first entry's status, 0 if none
 };
 
-// Reads the directory at `directory`.
-raw_listing read_directory(const std::string& directory);
-// Reads the directory open as `fd`, which stays open and owned by the caller.
-raw_listing read_directory_at(int fd);
+// Reads the directory at `directory`, with `block` (grown when empty) as the
+// buffer the system fills.
+raw_listing read_directory(const std::string& directory, std::vector<char>& block);
+// Reads the directory open as `fd`, just opened (its entries are read from
+// its current position); it stays open and owned by the caller.
+raw_listing read_directory_at(int fd, std::vector<char>& block);
 
 // The directories read during one expansion, by path text (only complete
 // reads are kept), the resolved paths of directories as far as they are
@@ -65,6 +67,7 @@ class expansion_context {
   std::unordered_map<std::string, std::string> _resolved;
   std::string _cwd;
   bool _cwd_read = false;
+  std::vector<char> _block;  // filled by every directory read
 };
 
 }  // namespace glob::detail

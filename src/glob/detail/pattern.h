@@ -53,6 +53,8 @@ class name_matcher {
 
  private:
   component_shape _shape;
+  std::string _head;  // without sets: the text before the first star, when there is one
+  std::string _tail;  // and after the last one
   std::optional<std::regex> _regex;
 };
 

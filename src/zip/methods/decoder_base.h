@@ -30,8 +30,10 @@ class basic_decoder_base : public compression_decoder_interface_basic<ELEM_TYPE_
   void allocate_buffers(istream_type& stream, const compression_decoder_properties_interface& props) {
     _stream = &stream;
     _bufferCapacity = props.BufferCapacity;
-    _inputBuffer = std::make_unique<ELEM_TYPE_[]>(_bufferCapacity);
-    _outputBuffer = std::make_unique<ELEM_TYPE_[]>(_bufferCapacity);
+    // Not zeroed: every byte is written before it is read, and a decoder is
+    // made for every entry.
+    _inputBuffer = std::unique_ptr<ELEM_TYPE_[]>(new ELEM_TYPE_[_bufferCapacity]);
+    _outputBuffer = std::unique_ptr<ELEM_TYPE_[]>(new ELEM_TYPE_[_bufferCapacity]);
   }
 
   // Reads up to a full input buffer from the source and counts it.

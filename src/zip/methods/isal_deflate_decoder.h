@@ -32,7 +32,9 @@ class basic_isal_deflate_decoder : public basic_codec_decoder<ELEM_TYPE_, TRAITS
   void init(istream_type& stream, compression_decoder_properties_interface& props) override {
     this->allocate_buffers(stream, props);
     _props.BufferCapacity = props.BufferCapacity;
-    _state = std::make_unique<inflate_state>();
+    // isal_inflate_init sets up an uninitialised state: clearing its 80-odd
+    // KiB first would cost more than decoding a small entry.
+    _state = std::unique_ptr<inflate_state>(new inflate_state);
     isal_inflate_init(_state.get());
     _state->crc_flag = ISAL_DEFLATE;  // raw deflate, no checksum
     _state->hist_bits = 0;            // the full 32 KiB window
