@@ -128,7 +128,7 @@ void restore(const fs::path& stored, const fs::path& path) {
 }
 
 void undo(const Record& record, const fs::path& store) {
-  const fs::path stored = store / std::to_string(record.backup);
+  const fs::path stored = store / storedName(record.backup);
   switch (record.change) {
     case Change::Created:
       if (present(record.path)) fs::remove_all(record.path);
@@ -168,7 +168,7 @@ void removeTransaction(const fs::path& dir) {
   platform::FileDescriptor fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!fd) return;
   try {
-    removeEntry(fd.get(), kStoreName);
+    removeStore(fd.get(), kStoreName);
   } catch (const std::exception&) {
     return;  // rubbish only: undoing it again changes nothing
   }
@@ -188,6 +188,7 @@ Transaction::Transaction(const fs::path& workingDirectory)
       _dir(transactionDirectory(workingDirectory)),
       _lock(createLocked(_dir)),
       _store(createStore(_dir)),
+      _shards(_store.get()),
       _journal(_dir / kJournalName) {
   // The directory's own entry must survive a power loss for recovery to
   // find it; the records themselves are not synced (see the docs).
@@ -234,23 +235,27 @@ std::uint64_t Transaction::record(Change change, const fs::path& path, const fs:
 
 void Transaction::keep(int directory, const std::string& name, const fs::path& path, const struct stat& info,
                        std::uint64_t backup) {
-  const std::string stored = std::to_string(backup);
   // A second link (to a file, or to a link itself: linkat follows none)
   // keeps the old entry while the rename replaces it; where linking is
   // impossible (another file system) a copy does.
+  const int shard = _shards.directoryFor(backup);
   if ((S_ISREG(info.st_mode) || S_ISLNK(info.st_mode)) &&
-      ::linkat(directory, name.c_str(), _store.get(), stored.c_str(), 0) == 0) {
+      ::linkat(directory, name.c_str(), shard, std::to_string(backup).c_str(), 0) == 0) {
     return;
   }
-  copyWhole(path, _dir / kStoreName / stored);
+  copyWhole(path, _dir / kStoreName / storedName(backup));
 }
 
-void Transaction::move(const fs::path& path, std::uint64_t backup) {
-  const std::string stored = std::to_string(backup);
-  if (::renameat(AT_FDCWD, path.c_str(), _store.get(), stored.c_str()) == 0) return;
+bool Transaction::move(const fs::path& path, std::uint64_t backup) {
+  const int shard = _shards.directoryFor(backup);
+  if (::renameat(AT_FDCWD, path.c_str(), shard, std::to_string(backup).c_str()) == 0) return true;
+  if (errno == ENOENT || errno == ENOTDIR) return false;
   if (errno != EXDEV) platform::throwSystemError("cannot back up", path, errno);
-  copyWhole(path, _dir / kStoreName / stored);
+  struct stat info;
+  if (!lookUp(AT_FDCWD, path.c_str(), info, path)) return false;
+  copyWhole(path, _dir / kStoreName / storedName(backup));
   fs::remove_all(path);
+  return true;
 }
 
 void Transaction::beforeTemporary(int directory) {
@@ -290,10 +295,10 @@ void Transaction::beforeOverwrite(const fs::path& path) {
 void Transaction::removeAll(const fs::path& path) {
   const std::lock_guard<std::recursive_mutex> hold(_mutex);
   const fs::path where = locate(path);
-  struct stat info;
-  if (!lookUp(AT_FDCWD, where.c_str(), info, where)) return;
-  if (owns(where)) refuseIfTouching(where);
-  if (below(_dir, where)) {
+  if (owns(where) || below(_dir, where)) {
+    struct stat info;
+    if (!lookUp(AT_FDCWD, where.c_str(), info, where)) return;
+    if (owns(where)) refuseIfTouching(where);
     // The transaction's own directory stays, and so do the directories
     // that hold it; everything else in them goes.
     for (const fs::directory_entry& entry : fs::directory_iterator(where)) {
@@ -301,12 +306,17 @@ void Transaction::removeAll(const fs::path& path) {
     }
     return;
   }
+  // Recorded before the move is tried: a path that is gone already leaves
+  // a record whose backup never comes, which undoing passes over.
+  if (!move(where, record(Change::Moved, where))) return;
   // Even a path changed before is moved, not deleted: what lies there now
   // may be the only copy of something a rename brought in.
   firstChange(where);
-  // Paths through a directory or link that goes must be resolved afresh.
-  if (!S_ISREG(info.st_mode)) _parent = {};
-  move(where, record(Change::Moved, where));
+  // Paths through a directory or link that went must be resolved afresh.
+  if (where.native() == _parent.text || below(fs::path(_parent.text), where) || where == _parent.resolved ||
+      below(_parent.resolved, where)) {
+    _parent = {};
+  }
 }
 
 void Transaction::beforeRename(const fs::path& from, const fs::path& to) {

@@ -31,6 +31,7 @@
 #include "platform/ChangeGuard.h"
 #include "platform/FileDescriptor.h"
 #include "transaction/Journal.h"
+#include "transaction/StoreEntries.h"
 
 namespace transaction {
 
@@ -68,7 +69,8 @@ class Transaction : public platform::ChangeGuard {
   std::uint64_t record(Change change, const std::filesystem::path& path, const std::filesystem::path& other = {});
   void keep(int directory, const std::string& name, const std::filesystem::path& path, const struct stat& info,
             std::uint64_t backup);
-  void move(const std::filesystem::path& path, std::uint64_t backup);
+  // Moves `path` into the store; false when it is not there.
+  bool move(const std::filesystem::path& path, std::uint64_t backup);
   // The absolute path of `path` with its directory resolved, the last
   // element kept as it is (a link stays the link).
   std::filesystem::path locate(const std::filesystem::path& path);
@@ -87,6 +89,7 @@ class Transaction : public platform::ChangeGuard {
   std::filesystem::path _dir;
   platform::FileDescriptor _lock;
   platform::FileDescriptor _store;
+  StoreShards _shards;
   Journal _journal;
   std::vector<Record> _records;
   std::set<std::string> _changed;      // ordered, so that a subtree is one range

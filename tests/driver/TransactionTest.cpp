@@ -225,15 +225,20 @@ class Background {
   ts::Child _child;
 };
 
-// Waits until the transaction's store holds at least `count` backups.
+// Waits until the transaction's store holds at least `count` backups (in
+// its shard directories).
 bool waitForBackups(const fs::path& dir, size_t count) {
   const fs::path store = dir / ".updater-transaction/store";
   for (int i = 0; i < 20000; ++i) {
     std::error_code error;
     size_t seen = 0;
-    for (auto it = fs::directory_iterator(store, error); !error && it != fs::directory_iterator();
-         it.increment(error)) {
-      ++seen;
+    for (auto shard = fs::directory_iterator(store, error); !error && shard != fs::directory_iterator();
+         shard.increment(error)) {
+      std::error_code inner;
+      for (auto it = fs::directory_iterator(shard->path(), inner); !inner && it != fs::directory_iterator();
+           it.increment(inner)) {
+        ++seen;
+      }
     }
     if (seen >= count) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
