@@ -43,8 +43,4 @@ void copyEntry(const std::filesystem::path& from, const std::filesystem::path& t
 // it, descriptor-relative, never following a link; nothing when it is gone.
 void removeEntry(int directory, const std::string& name);
 
-// Deletes the store `name` in the open directory `directory` as
-// removeEntry() does, its shards on two threads when there are many.
-void removeStore(int directory, const std::string& name);
-
 }  // namespace transaction

@@ -168,7 +168,7 @@ void removeTransaction(const fs::path& dir) {
   platform::FileDescriptor fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!fd) return;
   try {
-    removeStore(fd.get(), kStoreName);
+    removeEntry(fd.get(), kStoreName);
   } catch (const std::exception&) {
     return;  // rubbish only: undoing it again changes nothing
   }
