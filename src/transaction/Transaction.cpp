@@ -196,10 +196,13 @@ Transaction::Transaction(const fs::path& workingDirectory)
   syncDirectory(_dir.parent_path());
 }
 
-fs::path Transaction::locate(const fs::path& path) {
+fs::path Transaction::locate(const fs::path& path, bool unchanged) {
   const fs::path absolute = normalised(_workingDirectory, path);
   if (absolute == absolute.root_path()) return absolute;
   const fs::path parent = absolute.parent_path();
+  if (unchanged && _parent.text == parent.native() && !_parent.resolved.empty()) {
+    return _parent.resolved / absolute.filename();
+  }
   // A remove of many entries of one directory resolves it once: the same
   // directory is still there when the path leads to the same inode.
   struct stat info;
@@ -226,6 +229,9 @@ void Transaction::refuseIfTouching(const fs::path& path) const {
 bool Transaction::firstChange(const fs::path& path) { return _changed.insert(path.native()).second; }
 
 std::uint64_t Transaction::record(Change change, const fs::path& path, const fs::path& other) {
+  // Records written ahead must precede every later one in the journal as
+  // their changes precede its change: those not taken yet never will be.
+  _ahead.clear();
   const std::uint64_t backup = _records.size();
   Record entry{change, backup, path, other};
   _journal.append(entry);
@@ -308,7 +314,13 @@ void Transaction::removeAll(const fs::path& path) {
   }
   // Recorded before the move is tried: a path that is gone already leaves
   // a record whose backup never comes, which undoing passes over.
-  if (!move(where, record(Change::Moved, where))) return;
+  std::uint64_t backup;
+  if (_nextAhead < _ahead.size() && _records[_ahead[_nextAhead]].path == where) {
+    backup = _records[_ahead[_nextAhead++]].backup;
+  } else {
+    backup = record(Change::Moved, where);
+  }
+  if (!move(where, backup)) return;
   // Even a path changed before is moved, not deleted: what lies there now
   // may be the only copy of something a rename brought in.
   firstChange(where);
@@ -317,6 +329,30 @@ void Transaction::removeAll(const fs::path& path) {
       below(_parent.resolved, where)) {
     _parent = {};
   }
+}
+
+void Transaction::beforeRemoving(const std::vector<fs::path>& paths) {
+  const std::lock_guard<std::recursive_mutex> hold(_mutex);
+  _ahead.clear();
+  _nextAhead = 0;
+  const std::size_t first = _records.size();
+  bool verified = false;  // nothing changes until the last path is located
+  for (const fs::path& path : paths) {
+    const fs::path where = locate(path, verified);
+    verified = true;
+    // The transaction's own directory and those above it go their own way,
+    // and so does every path after them.
+    if (owns(where) || below(_dir, where)) break;
+    _records.push_back(Record{Change::Moved, _records.size(), where, {}});
+  }
+  if (_records.size() == first) return;
+  try {
+    _journal.append(_records, first);
+  } catch (...) {
+    _records.resize(first);
+    throw;
+  }
+  for (std::size_t at = first; at < _records.size(); ++at) _ahead.push_back(at);
 }
 
 void Transaction::beforeRename(const fs::path& from, const fs::path& to) {
