@@ -131,6 +131,4 @@ void removeEntry(int directory, const std::string& name) {
   removeDirectory(directory, name);
 }
 
-void removeStore(int directory, const std::string& name) { removeEntry(directory, name); }
-
 }  // namespace transaction
