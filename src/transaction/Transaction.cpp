@@ -215,6 +215,21 @@ fs::path Transaction::locate(const fs::path& path, bool unchanged) {
   return resolved / absolute.filename();
 }
 
+fs::path Transaction::pathOf(int directory) {
+  struct stat info;
+  if (::fstat(directory, &info) != 0) return platform::pathOfDirectory(directory);
+  const std::pair<dev_t, ino_t> identity(info.st_dev, info.st_ino);
+  const auto known = _directoryPaths.find(identity);
+  struct stat now;
+  if (known != _directoryPaths.end() && ::stat(known->second.c_str(), &now) == 0 && now.st_dev == info.st_dev &&
+      now.st_ino == info.st_ino) {
+    return known->second;
+  }
+  fs::path path = platform::pathOfDirectory(directory);
+  _directoryPaths[identity] = path;
+  return path;
+}
+
 bool Transaction::owns(const fs::path& path) const { return path == _dir || below(path, _dir); }
 
 bool Transaction::touches(const fs::path& path) const { return owns(path) || below(_dir, path); }
@@ -266,13 +281,13 @@ bool Transaction::move(const fs::path& path, std::uint64_t backup) {
 
 void Transaction::beforeTemporary(int directory) {
   const std::lock_guard<std::recursive_mutex> hold(_mutex);
-  fs::path path = platform::pathOfDirectory(directory);
+  fs::path path = pathOf(directory);
   if (_temporaries.insert(path.native()).second) record(Change::Temporaries, path);
 }
 
 void Transaction::beforeReplace(int directory, const std::string& name) {
   const std::lock_guard<std::recursive_mutex> hold(_mutex);
-  const fs::path path = platform::pathOfDirectory(directory) / name;
+  const fs::path path = pathOf(directory) / name;
   refuseIfTouching(path);
   struct stat info;
   const bool exists = lookUp(directory, name.c_str(), info, path);

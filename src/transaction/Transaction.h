@@ -26,6 +26,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -80,6 +81,10 @@ class Transaction : public platform::ChangeGuard {
   // element kept as it is (a link stays the link). `unchanged`: nothing
   // has changed since the last call, whose directory need not be checked.
   std::filesystem::path locate(const std::filesystem::path& path, bool unchanged = false);
+  // The path of the open directory `directory`. Asking the system for it
+  // costs more than checking with a stat that the path found last time
+  // still leads to the same directory.
+  std::filesystem::path pathOf(int directory);
 
   // The directory `locate` resolved last, while nothing the transaction
   // did can have changed it.
@@ -104,7 +109,8 @@ class Transaction : public platform::ChangeGuard {
   std::size_t _nextAhead = 0;
   std::set<std::string> _changed;      // ordered, so that a subtree is one range
   std::set<std::string> _temporaries;  // directories recorded as holding temporary files
-  std::recursive_mutex _mutex;         // hooks may come from several threads
+  std::map<std::pair<dev_t, ino_t>, std::filesystem::path> _directoryPaths;
+  std::recursive_mutex _mutex;  // hooks may come from several threads
   bool _finished = false;
 };
 
