@@ -289,6 +289,21 @@ void Transaction::beforeReplace(int directory, const std::string& name) {
   const std::lock_guard<std::recursive_mutex> hold(_mutex);
   const fs::path path = pathOf(directory) / name;
   refuseIfTouching(path);
+  if (_changed.count(path.native()) != 0) return;
+  // Most entries replaced are files: a second link in the store, tried
+  // first, keeps one and tells that it exists in one call. Made before its
+  // record, it is only rubbish in the store if the record never comes.
+  const std::uint64_t next = _records.size();
+  if (::linkat(directory, name.c_str(), _shards.directoryFor(next), std::to_string(next).c_str(), 0) == 0) {
+    firstChange(path);
+    record(Change::Kept, path);
+    return;
+  }
+  if (errno == ENOENT) {
+    firstChange(path);
+    record(Change::Created, path);
+    return;
+  }
   struct stat info;
   const bool exists = lookUp(directory, name.c_str(), info, path);
   if (exists && S_ISDIR(info.st_mode)) return;
