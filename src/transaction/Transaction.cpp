@@ -280,9 +280,29 @@ bool Transaction::move(const fs::path& path, std::uint64_t backup) {
 }
 
 void Transaction::beforeTemporary(int directory) {
+  // Called by every thread that writes a file: a directory recorded
+  // already, and still at the path recorded, is told without the lock that
+  // the other hooks wait for.
+  struct stat info;
+  if (::fstat(directory, &info) == 0) {
+    fs::path known;
+    {
+      const std::lock_guard<std::mutex> holdRecorded(_recordedMutex);
+      const auto found = _recordedTemporaries.find({info.st_dev, info.st_ino});
+      if (found != _recordedTemporaries.end()) known = found->second;
+    }
+    struct stat now;
+    if (!known.empty() && ::stat(known.c_str(), &now) == 0 && now.st_dev == info.st_dev && now.st_ino == info.st_ino) {
+      return;
+    }
+  }
   const std::lock_guard<std::recursive_mutex> hold(_mutex);
   fs::path path = pathOf(directory);
   if (_temporaries.insert(path.native()).second) record(Change::Temporaries, path);
+  if (::fstat(directory, &info) == 0) {
+    const std::lock_guard<std::mutex> holdRecorded(_recordedMutex);
+    _recordedTemporaries[{info.st_dev, info.st_ino}] = path;
+  }
 }
 
 void Transaction::beforeReplace(int directory, const std::string& name) {

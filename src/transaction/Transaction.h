@@ -110,6 +110,10 @@ class Transaction : public platform::ChangeGuard {
   std::set<std::string> _changed;      // ordered, so that a subtree is one range
   std::set<std::string> _temporaries;  // directories recorded as holding temporary files
   std::map<std::pair<dev_t, ino_t>, std::filesystem::path> _directoryPaths;
+  // The directories in _temporaries by identity, for the threads that
+  // write files; guarded by _recordedMutex alone.
+  std::map<std::pair<dev_t, ino_t>, std::filesystem::path> _recordedTemporaries;
+  std::mutex _recordedMutex;
   std::recursive_mutex _mutex;  // hooks may come from several threads
   bool _finished = false;
 };
