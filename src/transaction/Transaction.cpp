@@ -341,11 +341,8 @@ void Transaction::beforeOverwrite(const fs::path& path) {
   const fs::path where = locate(path);
   refuseIfTouching(where);
   if (!firstChange(where)) return;
-  if (!present(where)) {
-    record(Change::Created, where);
-  } else {
-    move(where, record(Change::Moved, where));
-  }
+  // Gone meanwhile, it is created like a path that was never there.
+  if (!present(where) || !move(where, record(Change::Moved, where))) record(Change::Created, where);
 }
 
 void Transaction::removeAll(const fs::path& path) {
