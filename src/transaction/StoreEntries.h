@@ -12,10 +12,9 @@
 
 namespace transaction {
 
-// The backup numbered `backup` lies at "<shard>/<backup>" below the store:
-// shards of a few dozen, because adding a name to a directory of thousands
-// (and finding it again) costs a rename several times what it costs in a
-// small one.
+// The backup numbered `backup` lies at "<shard>/<backup>" below the store,
+// in shards of 64: on ext4 a rename that adds a name to a directory of
+// thousands costs about twice what it costs in a one-block directory.
 std::string storedName(std::uint64_t backup);
 
 // The open shard directories of a store, for backups numbered in rising
