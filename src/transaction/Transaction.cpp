@@ -347,7 +347,11 @@ void Transaction::beforeOverwrite(const fs::path& path) {
 
 void Transaction::removeAll(const fs::path& path) {
   const std::lock_guard<std::recursive_mutex> hold(_mutex);
-  const fs::path where = locate(path);
+  // Within an announced remove only its own moves have changed the tree:
+  // a directory reached without links stays where it was resolved unless
+  // a move took it or a directory above it, which drops the resolution.
+  const bool unchanged = _nextAhead < _ahead.size() && _parent.text == _parent.resolved.native();
+  const fs::path where = locate(path, unchanged);
   if (owns(where) || below(_dir, where)) {
     struct stat info;
     if (!lookUp(AT_FDCWD, where.c_str(), info, where)) return;
