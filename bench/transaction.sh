@@ -5,7 +5,9 @@
 #          installation of it, plain and as a transaction (commit included);
 #          Info-ZIP `unzip -o -q` of the same archive as the peer;
 #   remove: 5,000 files selected by "tree/*", plain and as a transaction
-#          (commit included), next to `rm -rf tree`.
+#          (commit included), next to `rm -rf tree`;
+#   remove dir: the same tree selected as "tree" (the directory itself, one
+#          move into the store), next to the same `rm -rf tree` runs.
 # Prints the median wall and CPU time (user + system) of RUNS runs and the
 # transaction/plain ratios.
 # Usage: bench/transaction.sh [build-dir] [runs]   (defaults: build, 5)
@@ -38,7 +40,8 @@ for i in range(3000):
     files.append(("app/d%02d/f%04d.dat" % (i % 40, i), (words * (size // len(words) + 1))[:size]))
 unzip = {"type": "unzip", "source": "@update.zip", "destination": ".", "include": [], "exclude": ["manifest.json"]}
 remove = {"type": "remove", "include": ["tree/*"], "exclude": []}
-for name, actions, payload in (("unzip", [unzip], files), ("remove", [remove], [])):
+remove_dir = {"type": "remove", "include": ["tree"], "exclude": []}
+for name, actions, payload in (("unzip", [unzip], files), ("remove", [remove], []), ("remove-dir", [remove_dir], [])):
     for transaction in (False, True):
         manifest = {"actions": [actions]}
         if transaction:
@@ -80,26 +83,32 @@ done
 [[ ! -e "$work/install/.updater-transaction" ]] || { echo "transaction left behind" >&2; exit 1; }
 
 : > "$work/remove-plain.log"; : > "$work/remove-transaction.log"; : > "$work/remove-peer.log"
+: > "$work/remove-dir-plain.log"; : > "$work/remove-dir-transaction.log"
 for ((i = 0; i < runs; i++)); do
-  for kind in plain transaction peer; do
+  for kind in plain transaction peer dir-plain dir-transaction; do
     rm -rf "$work/r" && mkdir "$work/r" && cp -a "$work/tree-template" "$work/r/tree"
     if [[ $kind == peer ]]; then
       measure "$work/remove-peer.log" "$work/r" rm -rf tree
     else
       measure "$work/remove-$kind.log" "$work/r" "$updater" "$work/remove-$kind.zip"
-      [[ -z "$(ls -A "$work/r/tree")" ]] || { echo "remove left files" >&2; exit 1; }
+      if [[ $kind == dir-* ]]; then
+        [[ ! -e "$work/r/tree" ]] || { echo "remove left the directory" >&2; exit 1; }
+      else
+        [[ -z "$(ls -A "$work/r/tree")" ]] || { echo "remove left files" >&2; exit 1; }
+      fi
     fi
   done
 done
+cp "$work/remove-peer.log" "$work/remove-dir-peer.log"
 
 echo
 row "" "wall s" "cpu s" "wall/plain" "cpu/plain"
-for bench in unzip remove; do
+for bench in unzip remove remove-dir; do
   pw=$(median "$work/$bench-plain.log" 1) pc=$(median "$work/$bench-plain.log" 2)
   tw=$(median "$work/$bench-transaction.log" 1) tc=$(median "$work/$bench-transaction.log" 2)
   ew=$(median "$work/$bench-peer.log" 1) ec=$(median "$work/$bench-peer.log" 2)
   peer="unzip -o"
-  [[ $bench == remove ]] && peer="rm -rf"
+  [[ $bench == remove* ]] && peer="rm -rf"
   row "$bench plain" "$pw" "$pc" 1.00 1.00
   row "$bench transaction" "$tw" "$tc" "$(ratio "$tw" "$pw")" "$(ratio "$tc" "$pc")"
   row "$bench: $peer" "$ew" "$ec" "$(ratio "$ew" "$pw")" "$(ratio "$ec" "$pc")"

@@ -1,6 +1,7 @@
 #include "actions/RemoveAction.h"
 
 #include <iostream>
+#include <vector>
 
 #include "actions/QuotedPath.h"
 #include "platform/ChangeGuard.h"
@@ -11,7 +12,15 @@ namespace fs = std::filesystem;
 RemoveAction::RemoveAction(const rapidjson::Value& object) : FilesActionInterface(object) { _valid = _includeValid; }
 
 void RemoveAction::perform() {
-  for (const SelectedFile& entry : getResultFiles()) {
+  const std::vector<SelectedFile> selected = getResultFiles();
+  if (platform::ChangeGuard* guard = platform::activeChangeGuard()) {
+    std::vector<fs::path> paths;
+    for (const SelectedFile& entry : selected) {
+      if (!entry.throughLink) paths.push_back(entry.reached);
+    }
+    guard->beforeRemoving(paths);
+  }
+  for (const SelectedFile& entry : selected) {
     // Removing what lies behind an opened-up link would delete data outside
     // the places the include list names.
     if (entry.throughLink) continue;

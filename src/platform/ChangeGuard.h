@@ -14,6 +14,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -30,6 +31,9 @@ class ChangeGuard {
   virtual void beforeOverwrite(const std::filesystem::path& path) = 0;
   // Removes `path` with everything below it, keeping what it needs.
   virtual void removeAll(const std::filesystem::path& path) = 0;
+  // removeAll() is about to be called for `paths` in this order (some may
+  // be gone by their turn): the guard may prepare for all of them at once.
+  virtual void beforeRemoving(const std::vector<std::filesystem::path>& paths) = 0;
   // `from` is about to be renamed to `to`.
   virtual void beforeRename(const std::filesystem::path& from, const std::filesystem::path& to) = 0;
   // Whether the canonical `path` belongs to the guard itself, so that no

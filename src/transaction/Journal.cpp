@@ -43,6 +43,15 @@ bool readPath(const std::string& text, std::size_t& at, fs::path& path) {
   return true;
 }
 
+void appendRecord(std::string& text, const Record& record) {
+  text += static_cast<char>(record.change);
+  text += ' ';
+  text += std::to_string(record.backup);
+  appendPath(text, record.path);
+  if (record.change == Change::Renamed) appendPath(text, record.other);
+  text += '\n';
+}
+
 }  // namespace
 
 Journal::Journal(const fs::path& file)
@@ -51,17 +60,29 @@ Journal::Journal(const fs::path& file)
 }
 
 void Journal::append(const Record& record) {
-  std::string line(1, static_cast<char>(record.change));
-  line += ' ';
-  line += std::to_string(record.backup);
-  appendPath(line, record.path);
-  if (record.change == Change::Renamed) appendPath(line, record.other);
-  line += '\n';
-  // One write: a short one would leave a torn record in the middle.
-  ssize_t written = ::write(_fd.get(), line.data(), line.size());
-  if (written != static_cast<ssize_t>(line.size())) {
-    platform::throwSystemError("cannot write transaction journal", _file, written < 0 ? errno : ENOSPC);
+  std::string text;
+  appendRecord(text, record);
+  write(text);
+}
+
+void Journal::append(const std::vector<Record>& records, std::size_t first) {
+  std::string text;
+  for (std::size_t at = first; at < records.size(); ++at) appendRecord(text, records[at]);
+  write(text);
+}
+
+void Journal::write(const std::string& text) {
+  if (_torn) platform::throwSystemError("cannot write transaction journal", _file, EIO);
+  ssize_t written = ::write(_fd.get(), text.data(), text.size());
+  if (written == static_cast<ssize_t>(text.size())) {
+    _length += static_cast<off_t>(written);
+    return;
   }
+  const int error = written < 0 ? errno : ENOSPC;
+  // A torn record in the middle would hide every record after it: it is
+  // cut off, or when that fails too nothing more is written.
+  _torn = written > 0 && ::ftruncate(_fd.get(), _length) != 0;
+  platform::throwSystemError("cannot write transaction journal", _file, error);
 }
 
 std::vector<Record> Journal::read(const fs::path& file) {

@@ -3,13 +3,18 @@
 //
 // One record per line: a kind letter, the number of the record's backup in
 // the store, then each path as its byte length and its bytes ("K 7 12
-// /app/lib.so\n"), so any byte may occur in a path. Each record goes out in
-// one write() to a file opened for appending, so a process killed at any
-// instant leaves whole records followed at most by one torn record, which
-// reading drops: its change had not begun. Records are not fsynced (see
-// docs/manifest.md for what a power loss can lose).
+// /app/lib.so\n"), so any byte may occur in a path. Each record, or each
+// batch of records written ahead of their changes, goes out in one write()
+// to a file opened for appending, so a process killed at any instant leaves
+// whole records followed at most by one torn record, which reading drops:
+// its change had not begun. A write that fails half-way is cut off again,
+// so that later records never follow a torn one. Records are not fsynced
+// (see docs/manifest.md for what a power loss can lose).
 #pragma once
 
+#include <sys/types.h>
+
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <vector>
@@ -41,13 +46,19 @@ class Journal {
   explicit Journal(const std::filesystem::path& file);
 
   void append(const Record& record);
+  // The records from `first` on, in one write.
+  void append(const std::vector<Record>& records, std::size_t first);
 
   // The whole records of the journal `file`; none when it does not exist.
   static std::vector<Record> read(const std::filesystem::path& file);
 
  private:
+  void write(const std::string& text);
+
   std::filesystem::path _file;
   platform::FileDescriptor _fd;
+  off_t _length = 0;  // of the whole records written
+  bool _torn = false;
 };
 
 }  // namespace transaction

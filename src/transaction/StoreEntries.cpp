@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "platform/FileDescriptor.h"
@@ -15,6 +16,30 @@
 namespace fs = std::filesystem;
 
 namespace transaction {
+namespace {
+
+const std::uint64_t kBackupsPerShard = 64;
+
+}  // namespace
+
+std::string storedName(std::uint64_t backup) {
+  return std::to_string(backup / kBackupsPerShard) + '/' + std::to_string(backup);
+}
+
+int StoreShards::directoryFor(std::uint64_t backup) {
+  const std::uint64_t number = backup / kBackupsPerShard;
+  if (number == _number && _directory) return _directory.get();
+  const std::string name = std::to_string(number);
+  if (::mkdirat(_store, name.c_str(), 0700) != 0 && errno != EEXIST) {
+    platform::throwSystemError("cannot create transaction store", name, errno);
+  }
+  platform::FileDescriptor directory(::openat(_store, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!directory) platform::throwSystemError("cannot open transaction store", name, errno);
+  _directory = std::move(directory);
+  _number = number;
+  return _directory.get();
+}
+
 namespace {
 
 void setOwner(const fs::path& to, const struct stat& source) {

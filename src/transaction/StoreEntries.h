@@ -1,12 +1,35 @@
-// StoreEntries: the two bulk file-system jobs of a transaction's store,
-// copying an entry into it or out of it across file systems, and deleting
-// it at the end.
+// StoreEntries: where a transaction's store keeps each backup, and the bulk
+// file-system jobs on it: copying an entry into it or out of it across file
+// systems, and deleting it at the end.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <limits>
 #include <string>
 
+#include "platform/FileDescriptor.h"
+
 namespace transaction {
+
+// The backup numbered `backup` lies at "<shard>/<backup>" below the store,
+// in shards of 64: on ext4 a rename that adds a name to a directory of
+// thousands costs about twice what it costs in a one-block directory.
+std::string storedName(std::uint64_t backup);
+
+// The open shard directories of a store, for backups numbered in rising
+// order: the current one is kept open, the next made when first needed.
+class StoreShards {
+ public:
+  explicit StoreShards(int store) : _store(store) {}
+  // The shard directory of `backup`, created when missing.
+  int directoryFor(std::uint64_t backup);
+
+ private:
+  int _store;
+  std::uint64_t _number = std::numeric_limits<std::uint64_t>::max();
+  platform::FileDescriptor _directory;
+};
 
 // Copies the entry `from` (not followed) with everything below it to `to`,
 // which must not exist: types, bytes, link texts, permission bits, and

@@ -128,7 +128,7 @@ void restore(const fs::path& stored, const fs::path& path) {
 }
 
 void undo(const Record& record, const fs::path& store) {
-  const fs::path stored = store / std::to_string(record.backup);
+  const fs::path stored = store / storedName(record.backup);
   switch (record.change) {
     case Change::Created:
       if (present(record.path)) fs::remove_all(record.path);
@@ -188,6 +188,7 @@ Transaction::Transaction(const fs::path& workingDirectory)
       _dir(transactionDirectory(workingDirectory)),
       _lock(createLocked(_dir)),
       _store(createStore(_dir)),
+      _shards(_store.get()),
       _journal(_dir / kJournalName) {
   // The directory's own entry must survive a power loss for recovery to
   // find it; the records themselves are not synced (see the docs).
@@ -195,10 +196,13 @@ Transaction::Transaction(const fs::path& workingDirectory)
   syncDirectory(_dir.parent_path());
 }
 
-fs::path Transaction::locate(const fs::path& path) {
+fs::path Transaction::locate(const fs::path& path, bool unchanged) {
   const fs::path absolute = normalised(_workingDirectory, path);
   if (absolute == absolute.root_path()) return absolute;
   const fs::path parent = absolute.parent_path();
+  if (unchanged && _parent.text == parent.native() && !_parent.resolved.empty()) {
+    return _parent.resolved / absolute.filename();
+  }
   // A remove of many entries of one directory resolves it once: the same
   // directory is still there when the path leads to the same inode.
   struct stat info;
@@ -209,6 +213,21 @@ fs::path Transaction::locate(const fs::path& path) {
   fs::path resolved = fs::weakly_canonical(parent);
   _parent = found ? ResolvedParent{parent.native(), resolved, info.st_dev, info.st_ino} : ResolvedParent{};
   return resolved / absolute.filename();
+}
+
+fs::path Transaction::pathOf(int directory) {
+  struct stat info;
+  if (::fstat(directory, &info) != 0) return platform::pathOfDirectory(directory);
+  const std::pair<dev_t, ino_t> identity(info.st_dev, info.st_ino);
+  const auto known = _directoryPaths.find(identity);
+  struct stat now;
+  if (known != _directoryPaths.end() && ::stat(known->second.c_str(), &now) == 0 && now.st_dev == info.st_dev &&
+      now.st_ino == info.st_ino) {
+    return known->second;
+  }
+  fs::path path = platform::pathOfDirectory(directory);
+  _directoryPaths[identity] = path;
+  return path;
 }
 
 bool Transaction::owns(const fs::path& path) const { return path == _dir || below(path, _dir); }
@@ -225,6 +244,9 @@ void Transaction::refuseIfTouching(const fs::path& path) const {
 bool Transaction::firstChange(const fs::path& path) { return _changed.insert(path.native()).second; }
 
 std::uint64_t Transaction::record(Change change, const fs::path& path, const fs::path& other) {
+  // Records written ahead must precede every later one in the journal as
+  // their changes precede its change: those not taken yet never will be.
+  _ahead.clear();
   const std::uint64_t backup = _records.size();
   Record entry{change, backup, path, other};
   _journal.append(entry);
@@ -234,35 +256,74 @@ std::uint64_t Transaction::record(Change change, const fs::path& path, const fs:
 
 void Transaction::keep(int directory, const std::string& name, const fs::path& path, const struct stat& info,
                        std::uint64_t backup) {
-  const std::string stored = std::to_string(backup);
   // A second link (to a file, or to a link itself: linkat follows none)
   // keeps the old entry while the rename replaces it; where linking is
   // impossible (another file system) a copy does.
+  const int shard = _shards.directoryFor(backup);
   if ((S_ISREG(info.st_mode) || S_ISLNK(info.st_mode)) &&
-      ::linkat(directory, name.c_str(), _store.get(), stored.c_str(), 0) == 0) {
+      ::linkat(directory, name.c_str(), shard, std::to_string(backup).c_str(), 0) == 0) {
     return;
   }
-  copyWhole(path, _dir / kStoreName / stored);
+  copyWhole(path, _dir / kStoreName / storedName(backup));
 }
 
-void Transaction::move(const fs::path& path, std::uint64_t backup) {
-  const std::string stored = std::to_string(backup);
-  if (::renameat(AT_FDCWD, path.c_str(), _store.get(), stored.c_str()) == 0) return;
+bool Transaction::move(const fs::path& path, std::uint64_t backup) {
+  const int shard = _shards.directoryFor(backup);
+  if (::renameat(AT_FDCWD, path.c_str(), shard, std::to_string(backup).c_str()) == 0) return true;
+  if (errno == ENOENT || errno == ENOTDIR) return false;
   if (errno != EXDEV) platform::throwSystemError("cannot back up", path, errno);
-  copyWhole(path, _dir / kStoreName / stored);
+  struct stat info;
+  if (!lookUp(AT_FDCWD, path.c_str(), info, path)) return false;
+  copyWhole(path, _dir / kStoreName / storedName(backup));
   fs::remove_all(path);
+  return true;
 }
 
 void Transaction::beforeTemporary(int directory) {
+  // Called by every thread that writes a file: a directory recorded
+  // already, and still at the path recorded, is told without the lock that
+  // the other hooks wait for.
+  struct stat info;
+  if (::fstat(directory, &info) == 0) {
+    fs::path known;
+    {
+      const std::lock_guard<std::mutex> holdRecorded(_recordedMutex);
+      const auto found = _recordedTemporaries.find({info.st_dev, info.st_ino});
+      if (found != _recordedTemporaries.end()) known = found->second;
+    }
+    struct stat now;
+    if (!known.empty() && ::stat(known.c_str(), &now) == 0 && now.st_dev == info.st_dev && now.st_ino == info.st_ino) {
+      return;
+    }
+  }
   const std::lock_guard<std::recursive_mutex> hold(_mutex);
-  fs::path path = platform::pathOfDirectory(directory);
+  fs::path path = pathOf(directory);
   if (_temporaries.insert(path.native()).second) record(Change::Temporaries, path);
+  if (::fstat(directory, &info) == 0) {
+    const std::lock_guard<std::mutex> holdRecorded(_recordedMutex);
+    _recordedTemporaries[{info.st_dev, info.st_ino}] = path;
+  }
 }
 
 void Transaction::beforeReplace(int directory, const std::string& name) {
   const std::lock_guard<std::recursive_mutex> hold(_mutex);
-  const fs::path path = platform::pathOfDirectory(directory) / name;
+  const fs::path path = pathOf(directory) / name;
   refuseIfTouching(path);
+  if (_changed.count(path.native()) != 0) return;
+  // Most entries replaced are files: a second link in the store, tried
+  // first, keeps one and tells that it exists in one call. Made before its
+  // record, it is only rubbish in the store if the record never comes.
+  const std::uint64_t next = _records.size();
+  if (::linkat(directory, name.c_str(), _shards.directoryFor(next), std::to_string(next).c_str(), 0) == 0) {
+    firstChange(path);
+    record(Change::Kept, path);
+    return;
+  }
+  if (errno == ENOENT) {
+    firstChange(path);
+    record(Change::Created, path);
+    return;
+  }
   struct stat info;
   const bool exists = lookUp(directory, name.c_str(), info, path);
   if (exists && S_ISDIR(info.st_mode)) return;
@@ -280,20 +341,21 @@ void Transaction::beforeOverwrite(const fs::path& path) {
   const fs::path where = locate(path);
   refuseIfTouching(where);
   if (!firstChange(where)) return;
-  if (!present(where)) {
-    record(Change::Created, where);
-  } else {
-    move(where, record(Change::Moved, where));
-  }
+  // Gone meanwhile, it is created like a path that was never there.
+  if (!present(where) || !move(where, record(Change::Moved, where))) record(Change::Created, where);
 }
 
 void Transaction::removeAll(const fs::path& path) {
   const std::lock_guard<std::recursive_mutex> hold(_mutex);
-  const fs::path where = locate(path);
-  struct stat info;
-  if (!lookUp(AT_FDCWD, where.c_str(), info, where)) return;
-  if (owns(where)) refuseIfTouching(where);
-  if (below(_dir, where)) {
+  // Within an announced remove only its own moves have changed the tree:
+  // a directory reached without links stays where it was resolved unless
+  // a move took it or a directory above it, which drops the resolution.
+  const bool unchanged = _nextAhead < _ahead.size() && _parent.text == _parent.resolved.native();
+  const fs::path where = locate(path, unchanged);
+  if (owns(where) || below(_dir, where)) {
+    struct stat info;
+    if (!lookUp(AT_FDCWD, where.c_str(), info, where)) return;
+    if (owns(where)) refuseIfTouching(where);
     // The transaction's own directory stays, and so do the directories
     // that hold it; everything else in them goes.
     for (const fs::directory_entry& entry : fs::directory_iterator(where)) {
@@ -301,12 +363,47 @@ void Transaction::removeAll(const fs::path& path) {
     }
     return;
   }
+  // Recorded before the move is tried: a path that is gone already leaves
+  // a record whose backup never comes, which undoing passes over.
+  std::uint64_t backup;
+  if (_nextAhead < _ahead.size() && _records[_ahead[_nextAhead]].path == where) {
+    backup = _records[_ahead[_nextAhead++]].backup;
+  } else {
+    backup = record(Change::Moved, where);
+  }
+  if (!move(where, backup)) return;
   // Even a path changed before is moved, not deleted: what lies there now
   // may be the only copy of something a rename brought in.
   firstChange(where);
-  // Paths through a directory or link that goes must be resolved afresh.
-  if (!S_ISREG(info.st_mode)) _parent = {};
-  move(where, record(Change::Moved, where));
+  // Paths through a directory or link that went must be resolved afresh.
+  if (where.native() == _parent.text || below(fs::path(_parent.text), where) || where == _parent.resolved ||
+      below(_parent.resolved, where)) {
+    _parent = {};
+  }
+}
+
+void Transaction::beforeRemoving(const std::vector<fs::path>& paths) {
+  const std::lock_guard<std::recursive_mutex> hold(_mutex);
+  _ahead.clear();
+  _nextAhead = 0;
+  const std::size_t first = _records.size();
+  bool verified = false;  // nothing changes until the last path is located
+  for (const fs::path& path : paths) {
+    const fs::path where = locate(path, verified);
+    verified = true;
+    // The transaction's own directory and those above it go their own way,
+    // and so does every path after them.
+    if (owns(where) || below(_dir, where)) break;
+    _records.push_back(Record{Change::Moved, _records.size(), where, {}});
+  }
+  if (_records.size() == first) return;
+  try {
+    _journal.append(_records, first);
+  } catch (...) {
+    _records.resize(first);
+    throw;
+  }
+  for (std::size_t at = first; at < _records.size(); ++at) _ahead.push_back(at);
 }
 
 void Transaction::beforeRename(const fs::path& from, const fs::path& to) {

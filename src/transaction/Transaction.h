@@ -10,7 +10,11 @@
 // copied) when it is about to be replaced by a rename and must stay in place
 // until then. Only the first change to a path is recorded: that is the state
 // to go back to. Every directory that gets a temporary file is recorded
-// before the first is made, so that recovery after a crash sweeps it.
+// before the first is made, so that recovery after a crash sweeps it. A
+// remove of many paths, announced beforehand, has their records written
+// in one batch ahead of the first move: a record whose move never came has
+// no backup, which undoing passes over. The backups lie in shards of the
+// store (see StoreEntries.h).
 //
 // commit() deletes the journal first (the point of no return), then the
 // store. rollBack() undoes the records in reverse order; a record whose
@@ -22,6 +26,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -31,6 +36,7 @@
 #include "platform/ChangeGuard.h"
 #include "platform/FileDescriptor.h"
 #include "transaction/Journal.h"
+#include "transaction/StoreEntries.h"
 
 namespace transaction {
 
@@ -56,6 +62,7 @@ class Transaction : public platform::ChangeGuard {
   void beforeReplace(int directory, const std::string& name) override;
   void beforeOverwrite(const std::filesystem::path& path) override;
   void removeAll(const std::filesystem::path& path) override;
+  void beforeRemoving(const std::vector<std::filesystem::path>& paths) override;
   void beforeRename(const std::filesystem::path& from, const std::filesystem::path& to) override;
   bool owns(const std::filesystem::path& path) const override;
 
@@ -68,10 +75,16 @@ class Transaction : public platform::ChangeGuard {
   std::uint64_t record(Change change, const std::filesystem::path& path, const std::filesystem::path& other = {});
   void keep(int directory, const std::string& name, const std::filesystem::path& path, const struct stat& info,
             std::uint64_t backup);
-  void move(const std::filesystem::path& path, std::uint64_t backup);
+  // Moves `path` into the store; false when it is not there.
+  bool move(const std::filesystem::path& path, std::uint64_t backup);
   // The absolute path of `path` with its directory resolved, the last
-  // element kept as it is (a link stays the link).
-  std::filesystem::path locate(const std::filesystem::path& path);
+  // element kept as it is (a link stays the link). `unchanged`: nothing
+  // has changed since the last call, whose directory need not be checked.
+  std::filesystem::path locate(const std::filesystem::path& path, bool unchanged = false);
+  // The path of the open directory `directory`. Asking the system for it
+  // costs more than checking with a stat that the path found last time
+  // still leads to the same directory.
+  std::filesystem::path pathOf(int directory);
 
   // The directory `locate` resolved last, while nothing the transaction
   // did can have changed it.
@@ -87,11 +100,21 @@ class Transaction : public platform::ChangeGuard {
   std::filesystem::path _dir;
   platform::FileDescriptor _lock;
   platform::FileDescriptor _store;
+  StoreShards _shards;
   Journal _journal;
   std::vector<Record> _records;
+  // Records of announced removals written ahead (indexes into _records),
+  // each taken in turn by the removal of its path.
+  std::vector<std::size_t> _ahead;
+  std::size_t _nextAhead = 0;
   std::set<std::string> _changed;      // ordered, so that a subtree is one range
   std::set<std::string> _temporaries;  // directories recorded as holding temporary files
-  std::recursive_mutex _mutex;         // hooks may come from several threads
+  std::map<std::pair<dev_t, ino_t>, std::filesystem::path> _directoryPaths;
+  // The directories in _temporaries by identity, for the threads that
+  // write files; guarded by _recordedMutex alone.
+  std::map<std::pair<dev_t, ino_t>, std::filesystem::path> _recordedTemporaries;
+  std::mutex _recordedMutex;
+  std::recursive_mutex _mutex;  // hooks may come from several threads
   bool _finished = false;
 };
 

@@ -169,23 +169,32 @@ struct Background : ts::BackgroundUpdater {
       : ts::BackgroundUpdater(args, dir / "out.txt", {dir}) {}
 };
 
-// Waits until the transaction's store holds at least `count` backups.
+// Waits until the transaction's store holds at least `count` backups (in
+// its shard directories).
 bool waitForBackups(const fs::path& dir, size_t count) {
   return ts::waitUntil([&] {
     std::error_code error;
     size_t seen = 0;
-    for (auto it = fs::directory_iterator(dir / ".updater-transaction/store", error);
-         !error && it != fs::directory_iterator(); it.increment(error)) {
-      ++seen;
+    for (auto shard = fs::directory_iterator(dir / ".updater-transaction/store", error);
+         !error && shard != fs::directory_iterator(); shard.increment(error)) {
+      std::error_code inner;
+      for (auto it = fs::directory_iterator(shard->path(), inner); !inner && it != fs::directory_iterator();
+           it.increment(inner)) {
+        ++seen;
+      }
     }
     return seen >= count;
   });
 }
 
-// A large transactional set: remove each of many files one by one, then a
-// long delay, then a failure.
-std::string removeEach(const ts::TempDir& dir, int count) {
+// A large transactional set: remove `bulk` files in one action, then each
+// of `count` files one by one, then a long delay, then a failure.
+std::string removeEach(const ts::TempDir& dir, int count, int bulk = 0) {
   std::string actions;
+  if (bulk > 0) {
+    for (int i = 0; i < bulk; ++i) dir.write("app/bulk/g" + std::to_string(i), std::to_string(i));
+    actions += R"({"type":"remove","include":["app/bulk/*"],"exclude":[]},)";
+  }
   for (int i = 0; i < count; ++i) {
     dir.write("app/f" + std::to_string(i), std::to_string(i));
     actions += R"({"type":"remove","include":["app/f)" + std::to_string(i) + R"("],"exclude":[]},)";
@@ -244,10 +253,10 @@ TEST(Transaction, RandomSetsCommitLikePlainRunsOrRollBackToTheSnapshot) {
 // tree; SIGTERM is rolled back by the run itself.
 TEST(Transaction, KilledSetIsRecoveredAndSignalledSetRollsItselfBack) {
   for (int signal : {SIGKILL, SIGTERM}) {
-    for (size_t after : {1u, 40u, 150u}) {
+    for (size_t after : {1u, 150u, 400u, 550u}) {
       SCOPED_TRACE(std::to_string(signal) + " after " + std::to_string(after));
       ts::TempDir dir;
-      const std::string actions = removeEach(dir, 150);
+      const std::string actions = removeEach(dir, 150, 400);
       const auto before = snapshot(dir / "app");
       writePackage(dir.path(), actions, true, {});
       Background updater(dir.path(), {"update.zip"});
