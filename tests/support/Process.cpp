@@ -10,11 +10,11 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <sstream>
 #include <stdexcept>
+
+#include "support/TempDir.h"
 
 namespace fs = std::filesystem;
 
@@ -101,13 +101,7 @@ NamedProcess::NamedProcess(const fs::path& dir, const std::string& prefix, const
   child.emplace((dir / name).string(), std::vector<std::string>{seconds});
   // Until exec has happened the child still carries the test's name.
   const std::string stat = "/proc/" + std::to_string(pid()) + "/stat";
-  if (!waitUntil(
-          [&] {
-            std::ifstream file(stat);
-            std::string text(std::istreambuf_iterator<char>(file), {});
-            return text.find("(" + name.substr(0, 15) + ")") != std::string::npos;
-          },
-          5)) {
+  if (!waitUntil([&] { return readFile(stat).find("(" + name.substr(0, 15) + ")") != std::string::npos; }, 5)) {
     throw std::runtime_error("child did not take its name " + name);
   }
 }
@@ -145,10 +139,7 @@ std::string BackgroundUpdater::readPipe() {
   return out;
 }
 
-std::string BackgroundUpdater::output() const {
-  std::ifstream file(_outFile, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), {});
-}
+std::string BackgroundUpdater::output() const { return readFile(_outFile); }
 
 RunResult run(const std::string& program, const std::vector<std::string>& args, const RunOptions& options) {
   int outPipe[2], errPipe[2];
@@ -175,10 +166,8 @@ RunResult run(const std::string& program, const std::vector<std::string>& args, 
     if (result.timedOut) ::kill(-child.pid(), SIGKILL);
     result.status = child.wait();
     // What the child wrote just before exiting is still in the pipes.
-    while (outOpen && drain(outPipe[0], result.out, outOpen)) {
-    }
-    while (errOpen && drain(errPipe[0], result.err, errOpen)) {
-    }
+    while (outOpen && drain(outPipe[0], result.out, outOpen)) continue;
+    while (errOpen && drain(errPipe[0], result.err, errOpen)) continue;
   }
   ::close(outPipe[0]);
   ::close(errPipe[0]);
