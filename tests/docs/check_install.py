@@ -15,7 +15,7 @@ import os
 import shutil
 import sys
 
-from common import options, run, scratch, verdict
+from common import options, read, run, scratch, verdict
 
 
 def check_install(args, folder):
@@ -29,21 +29,17 @@ def check_install(args, folder):
     if not os.access(updater, os.X_OK):
         return [f"{updater} is missing or not executable"]
     # Run outside the build tree, from a folder with no file named like the flags.
-    version = run([updater, "--version"], cwd=folder)
-    if version.returncode != 0 or args.version not in version.stdout:
-        problems.append(f"--version: status {version.returncode}, output {version.stdout!r}; "
-                        f"expected status 0 and {args.version!r} in the output")
-    usage = run([updater, "--help"], cwd=folder)
-    if usage.returncode != 0 or "-f" not in usage.stdout or "-s" not in usage.stdout:
-        problems.append(f"--help: status {usage.returncode}, output {usage.stdout!r}; "
-                        "expected status 0 and a usage naming -f and -s")
+    for flag, needed in (("--version", [args.version]), ("--help", ["-f", "-s"])):
+        result = run([updater, flag], cwd=folder)
+        if result.returncode != 0 or not all(text in result.stdout for text in needed):
+            problems.append(f"{flag}: status {result.returncode}, output {result.stdout!r}; "
+                            f"expected status 0 and {needed} in the output")
 
     manpage = os.path.join(prefix, "share", "man", "man1", "updater.1")
     if not os.path.isfile(manpage):
         problems.append(f"{manpage} is missing")
     else:
-        with open(manpage, encoding="utf-8") as f:
-            first = f.readline()
+        first = read(manpage).split("\n")[0]
         if f'"updater {args.version}"' not in first:
             problems.append(f"manual page title line does not carry version {args.version}: {first!r}")
         if shutil.which("groff"):

@@ -14,17 +14,12 @@ import sys
 
 import jsonschema
 
-from common import options, verdict
-
-
-def load(path):
-    with open(path, encoding="utf-8") as f:
-        return json.load(f)
+from common import options, read, verdict
 
 
 def main():
     args = options(__doc__, "schema", "examples", "broken", "doc", repeated=["doc"])
-    schema = load(args.schema)
+    schema = json.loads(read(args.schema))
     jsonschema.Draft7Validator.check_schema(schema)
     manifest = jsonschema.Draft7Validator(schema)
     action = jsonschema.Draft7Validator(dict(schema, **{"$ref": "#/definitions/action"}))
@@ -32,10 +27,9 @@ def main():
     examples = sorted(glob.glob(os.path.join(args.examples, "*", "package", "manifest.json")))
     broken = sorted(glob.glob(os.path.join(args.broken, "*.json")))
     problems = [f"no {what} found" for what, found in (("example", examples), ("broken manifest", broken)) if not found]
-    accepted = [(path, manifest, load(path)) for path in examples]  # (where, validator, value)
+    accepted = [(path, manifest, json.loads(read(path))) for path in examples]  # (where, validator, value)
     for doc in args.doc:
-        with open(doc, encoding="utf-8") as f:
-            text = f.read()
+        text = read(doc)
         blocks = list(re.finditer(r"^[ \t]*```json\n(.*?)^[ \t]*```", text, re.S | re.M))
         if not blocks:
             problems.append(f"no json block found in {doc}")
@@ -45,7 +39,7 @@ def main():
             accepted.append((where, manifest if isinstance(value, dict) and "actions" in value else action, value))
     for where, validator, value in accepted:
         problems += [f"{where}: rejected: {e.message} at {list(e.absolute_path)}" for e in validator.iter_errors(value)]
-    problems += [f"{path}: accepted, but it is broken" for path in broken if manifest.is_valid(load(path))]
+    problems += [f"{path}: accepted, but it is broken" for path in broken if manifest.is_valid(json.loads(read(path)))]
     return verdict(problems, f"{len(accepted)} manifests and snippets checked, {len(broken)} broken manifests "
                              f"checked, {len(problems)} problems")
 

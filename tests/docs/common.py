@@ -26,6 +26,11 @@ def run(command, **kwargs):
                           text=True, **kwargs)
 
 
+def read(path):
+    with open(path, encoding="utf-8") as f:
+        return f.read()
+
+
 @contextlib.contextmanager
 def scratch(name):
     folder = tempfile.mkdtemp(prefix=f"updater-{name}-")

@@ -23,7 +23,7 @@ import shutil
 import sys
 import time
 
-from common import options, run, scratch, verdict
+from common import options, read, run, scratch, verdict
 
 LISTING_KINDS = [("file=",), ('"',), ("Copy from ",), ("Remove file or directory ",),
                  ("Unzip file: ", "Skip unzip file")]
@@ -51,8 +51,8 @@ def tree_problems(example_dir, root, tree_file):
             full = os.path.join(folder, name)
             mark = "/" if name in dirs and not os.path.islink(full) else ""
             actual[os.path.relpath(full, root) + mark] = full
-    with open(tree_file, encoding="utf-8") as f:
-        expected = {words[0]: words[1:] for words in map(str.split, f) if words and not words[0].startswith("#")}
+    lines = read(tree_file).splitlines()
+    expected = {words[0]: words[1:] for words in map(str.split, lines) if words and not words[0].startswith("#")}
     problems = [f"missing: {name}" for name in sorted(set(expected) - set(actual))]
     problems += [f"unexpected: {name}" for name in sorted(set(actual) - set(expected))]
     for name, rule in sorted(expected.items()):
@@ -75,8 +75,7 @@ def tree_problems(example_dir, root, tree_file):
 
 def signed_setup(minisign, updater, package, comment_file, folder):
     """The updater copy with its trusted key, the signed package copy, and the key ID."""
-    with open(comment_file, encoding="utf-8") as f:
-        comment = f.read().strip()
+    comment = read(comment_file).strip()
     os.mkdir(os.path.join(folder, "bin"))
     signed_updater = shutil.copy(updater, os.path.join(folder, "bin", "updater"))
     signed_package = shutil.copy(package, os.path.join(folder, os.path.basename(package)))
@@ -86,16 +85,14 @@ def signed_setup(minisign, updater, package, comment_file, folder):
         result = run(command)
         if result.returncode != 0:
             raise RuntimeError(f"{' '.join(command)} failed: {result.stderr}")
-    with open(public, encoding="utf-8") as f:
-        key_id = f.readline().split()[-1].zfill(16)  # older minisign leaves out leading zeros
+    key_id = read(public).split("\n")[0].split()[-1].zfill(16)  # older minisign leaves out leading zeros
     return signed_updater, signed_package, key_id
 
 
 def run_example(updater, example_dir, package, minisign):
     if not os.path.isfile(package):
         return [f"package {package} was not built"]
-    with open(os.path.join(example_dir, "expected-output.txt"), encoding="utf-8") as f:
-        expected_output = f.read()
+    expected_output = read(os.path.join(example_dir, "expected-output.txt"))
     with scratch("example") as folder:
         comment_file = os.path.join(example_dir, "trusted-comment.txt")
         if os.path.isfile(comment_file):
@@ -124,10 +121,8 @@ def run_example(updater, example_dir, package, minisign):
         if os.path.exists(tree_file):
             # A program started in the background may still be writing: give it a moment.
             deadline = time.monotonic() + 10
-            problems = tree_problems(example_dir, root, tree_file)
-            while problems and time.monotonic() < deadline:
+            while (problems := tree_problems(example_dir, root, tree_file)) and time.monotonic() < deadline:
                 time.sleep(0.1)
-                problems = tree_problems(example_dir, root, tree_file)
             if problems:
                 failures.append("files after the run:\n  " + "\n  ".join(problems))
     return failures
