@@ -59,15 +59,12 @@ struct Case {
   int damaged = -1;  // index of an entry whose data is damaged
 
   // With `elsewhere`, "app" is a link to that directory, made first.
-  void plant(const fs::path& dir, const fs::path& elsewhere = {}) const {
+  void plant(const ts::TempDir& dir, const fs::path& elsewhere = {}) const {
     if (!elsewhere.empty()) {
       fs::create_directories(elsewhere);
       fs::create_directory_symlink(elsewhere, dir / "app");
     }
-    for (const auto& [name, data] : files) {
-      fs::create_directories((dir / name).parent_path());
-      std::ofstream(dir / name, std::ios::binary) << data;
-    }
+    for (const auto& [name, data] : files) dir.write(name, data);
     for (const auto& [name, text] : links) {
       fs::create_directories((dir / name).parent_path());
       fs::create_symlink(text, dir / name);
@@ -175,13 +172,9 @@ bool waitForBackups(const fs::path& dir, size_t count) {
   return ts::waitUntil([&] {
     std::error_code error;
     size_t seen = 0;
-    for (auto shard = fs::directory_iterator(dir / ".updater-transaction/store", error);
-         !error && shard != fs::directory_iterator(); shard.increment(error)) {
-      std::error_code inner;
-      for (auto it = fs::directory_iterator(shard->path(), inner); !inner && it != fs::directory_iterator();
-           it.increment(inner)) {
-        ++seen;
-      }
+    for (auto it = fs::recursive_directory_iterator(dir / ".updater-transaction/store", error);
+         !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+      seen += it.depth() == 1;
     }
     return seen >= count;
   });
@@ -222,8 +215,8 @@ TEST(Transaction, RandomSetsCommitLikePlainRunsOrRollBackToTheSnapshot) {
     // transaction, whose backups must then be copies.
     const auto plainElsewhere = otherFileSystemDir(), transactionElsewhere = otherFileSystemDir();
     const bool elsewhere = round % 3 == 0 && transactionElsewhere;
-    c.plant(plainDir.path(), elsewhere ? plainElsewhere->path() / "app" : fs::path());
-    c.plant(transactionDir.path(), elsewhere ? transactionElsewhere->path() / "app" : fs::path());
+    c.plant(plainDir, elsewhere ? plainElsewhere->path() / "app" : fs::path());
+    c.plant(transactionDir, elsewhere ? transactionElsewhere->path() / "app" : fs::path());
     const auto before = snapshot(transactionDir / "app");
     ts::RunOptions options{plainDir.path()};
     options.fileSizeLimit = c.fileSizeLimit;
