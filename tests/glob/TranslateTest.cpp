@@ -41,9 +41,7 @@ TEST(MatchName, WholeNames) {
     }
   }
   // Sets the engine rejects (a second backslash stays single; z-a runs backwards).
-  for (const char* pattern : {"[\\x\\x]", "[z-a]"}) {
-    EXPECT_THROW(match_name("a", pattern), std::regex_error) << pattern;
-  }
+  for (const char* pattern : {"[\\x\\x]", "[z-a]"}) EXPECT_THROW(match_name("a", pattern), std::regex_error) << pattern;
 }
 
 // The matcher skips the expression engine where it can; over random patterns

@@ -108,9 +108,7 @@ TEST(CentralDirectory, DamageKeepsTheEntriesReadBeforeIt) {
     auto archive = OpenBytes(bytes);
     EXPECT_EQ(Names(archive), c.names) << c.what;
     // The stream stays usable for the entries read before the damage.
-    if (archive->GetEntriesCount() > 0) {
-      EXPECT_EQ(ReadEntry(archive, "a"), "1") << c.what;
-    }
+    EXPECT_EQ(ReadEntry(archive, "a"), archive->GetEntriesCount() > 0 ? "1" : "<no entry>") << c.what;
   }
 }
 
