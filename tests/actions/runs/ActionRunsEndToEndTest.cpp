@@ -17,13 +17,12 @@ std::string executed(const std::string& line, const std::string& status = "0") {
 TEST(ActionRuns, ExecuteRunsItsCommandLineAndReportsTheRawStatus) {
   TempDir dir;
   const std::string log = (dir / "log").string();
-  RunResult result = runActions(dir, R"(
-      {"type":"execute","program":"printf '%s|' >> )" +
-                                         log + R"(","wait":true,"description":"First",
+  RunResult result = runActions(dir, replaced(R"(
+      {"type":"execute","program":"printf '%s|' >> LOG","wait":true,"description":"First",
        "arguments":["one two","","@update.zip"]},
-      {"type":"execute","program":"echo second >> )" +
-                                         log + R"(; exit 1","wait":true},
-      {"type":"wait_app_finish","program":"upd-none-running","description":"Wait"})");
+      {"type":"execute","program":"echo second >> LOG; exit 1","wait":true},
+      {"type":"wait_app_finish","program":"upd-none-running","description":"Wait"})",
+                                              "LOG", log));
   const std::string package = (dir / "update.zip").string();
   const std::string first = "printf '%s|' >> " + log + " \"one two\"  " + package;
   EXPECT_EQ(result.out, header("update.zip") + announce("First") + executed(first) + announce("") +
@@ -68,12 +67,12 @@ TEST(ActionRuns, WaitUntilTheProgramEnds) {
 TEST(ActionRuns, WaitTimesOutThenKillsOrLeavesTheProgramAlone) {
   TempDir dir;
   NamedProcess kept(dir.path(), "upd-k-"), killed(dir.path(), "upd-w-");
-  RunResult result = runActions(dir, R"({"type":"wait_app_finish","program":")" + kept.name +
-                                         R"(","timeout":0,"close_on_timeout":"yes"},
-      {"type":"wait_app_finish","program":")" +
-                                         killed.name +
-                                         R"(","timeout":1500,"close_on_timeout":true,"description":"Wait"},
-      {"type":"delay","value":0,"description":"Next"})");
+  RunResult result = runActions(dir, replaced(replaced(R"(
+      {"type":"wait_app_finish","program":"KEPT","timeout":0,"close_on_timeout":"yes"},
+      {"type":"wait_app_finish","program":"KILLED","timeout":1500,"close_on_timeout":true,"description":"Wait"},
+      {"type":"delay","value":0,"description":"Next"})",
+                                                       "KEPT", kept.name),
+                                              "KILLED", killed.name));
   const std::string timeout = " finish timeout \n";
   EXPECT_EQ(result.out, header("update.zip") + announce("") + "Wait for application finish " + kept.name +
                             "\nApplication " + kept.name + timeout + announce("Wait") + "Wait for application finish " +

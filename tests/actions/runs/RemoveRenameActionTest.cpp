@@ -7,9 +7,9 @@ using namespace action_testing;
 
 namespace {
 
-std::string removeAction(const std::string& include, const std::string& exclude) {
+std::string removeAction(const std::string& include, const std::string& exclude, const std::string& extra = "") {
   return "{\"type\": \"remove\", \"description\": \"Clean up\", \"include\": " + include + ", \"exclude\": " + exclude +
-         "}";
+         extra + "}";
 }
 
 std::string removeLine(const fs::path& path) { return "Remove file or directory " + q(path) + "\n"; }
@@ -113,18 +113,15 @@ TEST(RenameAction, MissingSourceEndsTheRun) {
 // more levels than any path can have are not expanded (each level of the
 // expansion held a copy of the pattern: quadratic memory).
 TEST(RemoveAction, OverlongPatternComponentsEndNormally) {
-  auto repeat = [](const std::string& text, int times) {
-    std::string result;
-    for (int i = 0; i < times; ++i) result += text;
-    return result;
-  };
+  std::string levels;
+  for (int i = 0; i < 100000; ++i) levels += "*/";
   TempDir dir;
   const fs::path x = dir.write("d/x", "x");
   dir.write("d/y", "y");
-  RunResult run = runActions(
-      dir, removeAction("[\"d/" + std::string(100000, '?') + "\", \"" + std::string(1000000, 'a') + "*\", \"d/" +
-                            std::string(100000, '*') + "x\", \"d/" + repeat("*/", 100000) + "x\"]",
-                        "[]"));
+  RunResult run =
+      runActions(dir, removeAction("[\"d/" + std::string(100000, '?') + "\", \"" + std::string(1000000, 'a') +
+                                       "*\", \"d/" + std::string(100000, '*') + "x\", \"d/" + levels + "x\"]",
+                                   "[]"));
   EXPECT_EQ(run.out, kStart + selectionLog({{x, ""}}) + removeLine(x));
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(listing(dir / "d"), std::vector<std::string>{"y"});
@@ -158,12 +155,9 @@ TEST(RemoveAction, RelativePatternsNameLinksByTheirOwnNames) {
 TEST(RemoveAction, RecursiveDecidesWhatDoubleStarsReach) {
   TempDir dir;
   const fs::path b1 = dir.write("t/x/b", "1"), b2 = dir.write("t/x/y/b", "2"), b3 = dir.write("t/x/y/z/b", "3");
-  auto remove = [](const std::string& recursive) {
-    return "{\"type\": \"remove\", \"description\": \"Clean up\", \"include\": \"t/**/b\", \"exclude\": "
-           "\"t/**/z/b\", \"recursive\": " +
-           recursive + "}";
-  };
-  RunResult run = runActions(dir, remove("false") + ", " + remove("true"));
+  const std::string include = "\"t/**/b\"", exclude = "\"t/**/z/b\"";
+  RunResult run = runActions(dir, removeAction(include, exclude, ", \"recursive\": false") + ", " +
+                                      removeAction(include, exclude, ", \"recursive\": true"));
   EXPECT_EQ(run.out, kStart + selectionLog({{b1, ""}}) + removeLine(b1) + announce("Clean up") +
                          selectionLog({{b2, ""}, {b3, ""}}, {b3}, {{b2, ""}}) + removeLine(b2));
   EXPECT_EQ(run.status, 0);
