@@ -7,7 +7,6 @@
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <set>
 #include <string>
@@ -35,12 +34,15 @@ std::string payload(size_t size, const std::string& tag) {
 // over it, the manifest left out.
 class FaultInjection : public ::testing::Test {
  protected:
-  void SetUp() override { fs::create_directories(app); }
-
+  // A fresh app/ holding only the old versions.
+  void install() const {
+    fs::remove_all(app);
+    for (const auto& [name, data] : oldFiles) dir.write("app/" + name, data);
+  }
   void prepare(const std::map<std::string, std::string>& installed,
                const std::vector<std::pair<std::string, std::string>>& packaged, uint16_t method) {
-    for (const auto& [name, data] : installed) std::ofstream(app / name, std::ios::binary) << data;
     oldFiles = installed;
+    install();
     ts::ZipBuilder builder;
     builder.add("manifest.json", R"({"actions":[[{"type":"unzip","description":"unpack","source":"@update.zip",)"
                                  R"("destination":")" +
@@ -64,10 +66,7 @@ TEST_F(FaultInjection, SignalledWhileUnpackingLargeEntryLeavesOldOrNewFilesAndNo
           {{"first.txt", "new first\n"}, {"big.bin", newBig}, {"last.txt", "new last\n"}}, 8);
   for (int signal : {SIGKILL, SIGTERM, SIGINT, SIGHUP}) {
     SCOPED_TRACE(strsignal(signal));
-    fs::remove_all(app);
-    fs::create_directories(app);
-    for (const auto& [name, data] : oldFiles) std::ofstream(app / name, std::ios::binary) << data;
-
+    install();
     ts::BackgroundUpdater updater({package.string()}, dir / "out.txt");
     ASSERT_TRUE(updater.waitForOutput("Unzip file: big.bin")) << updater.output();
     // Signalled once the temporary file of big.bin is partly written.

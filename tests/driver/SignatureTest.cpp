@@ -36,12 +36,6 @@ std::vector<std::string> lines(const std::string& text) {
   return result;
 }
 
-std::string joined(const std::vector<std::string>& parts) {
-  std::string text;
-  for (const auto& part : parts) text += part + "\n";
-  return text;
-}
-
 class Signing : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -51,7 +45,6 @@ class Signing : public ::testing::Test {
     makeKey("key");
     makeKey("other");
     fs::copy_file(dir / "key.pub", keyFile);
-    package = makePackage(kPayload);
   }
 
   void minisignRun(const std::vector<std::string>& args) {
@@ -105,7 +98,7 @@ class Signing : public ::testing::Test {
   fs::path updater = dir / "bin" / "updater";
   fs::path keyFile = dir / "bin" / "updater.pub";
   fs::path app = dir / "app";
-  fs::path package;
+  fs::path package = dir / "update.zip";
   fs::path signature = dir / "update.zip.minisig";
 };
 
@@ -121,7 +114,9 @@ TEST_F(Signing, GoodAndRefusedPackagesAndKeys) {
     return [this, change] {
       std::vector<std::string> text = lines(ts::readFile(signature));
       change(text);
-      dir.write("update.zip.minisig", joined(text));
+      std::string joined;
+      for (const auto& line : text) joined += line + "\n";
+      dir.write("update.zip.minisig", joined);
     };
   };
   auto flipPackageByte = [&] {
