@@ -24,24 +24,10 @@ std::string outside(const std::string& name) { return "Skip unzip file (outside 
 
 class UnzipActionTest : public ::testing::Test {
  protected:
-  struct Outcome {
-    std::string out;    // printed by the constructor and perform()
-    std::string error;  // what() of the exception that ended perform()
-  };
-
-  Outcome unzip() const {
+  OutputAndError unzip() const {
     rapidjson::Document object = parseJson(R"({"type":"unzip","source":")" + package().string() +
                                            R"(","destination":")" + out().string() + R"(","include":[],"exclude":[]})");
-    Outcome outcome;
-    CapturedOutput output;
-    UnzipAction action(object);
-    try {
-      action.perform();
-    } catch (const std::exception& error) {
-      outcome.error = error.what();
-    }
-    outcome.out = output.text();
-    return outcome;
+    return outputAndError([&] { UnzipAction(object).perform(); });
   }
   void pack(const std::vector<ZipEntrySpec>& entries) const {
     ZipBuilder builder;
@@ -83,7 +69,7 @@ TEST_F(UnzipActionTest, NamesClimbingOutOrExistingLinksLeadingOutAreSkipped) {
         item("../evil-dir/x/skipped-too", "4"), item("a/..", "5"), item("ok/../fine.txt", "6"),
         item("/abs/olute.txt", "7"), item("escape/file", "8"), item("escape/sub/", ""),
         item("escape2/deeper/file", "9"), item("file.txt", "replaced")});
-  Outcome outcome = unzip();
+  OutputAndError outcome = unzip();
   EXPECT_EQ(outcome.error, "");
   EXPECT_EQ(outcome.out, opening(12) + outside("../evil.txt") + outside("a/../../evil2.txt") + outside("../evil3.txt") +
                              outside("../evil-dir/") + outside("../evil-dir/x/skipped-too") + outside("a/..") +
@@ -103,7 +89,7 @@ TEST_F(UnzipActionTest, LinkEntriesAreRestoredOnlyWhenTheyStayInside) {
   pack({item("lib/tool-1.0", "#!/bin/sh\n"), link("bin/tool", "../lib/tool-1.0"), link("current", "lib"),
         item("current/added.txt", "via link"), link("abs", outsideText), link("sub/up", "../.."), link("self", "."),
         link("trick", "self/.."), item("trick/planted", "2"), link("later", "esc/x")});
-  Outcome outcome = unzip();
+  OutputAndError outcome = unzip();
   EXPECT_EQ(outcome.error, "");
   EXPECT_EQ(outcome.out, opening(10) + line("lib/tool-1.0", 10) + line("bin/tool", 15) + line("current", 3) +
                              line("current/added.txt", 8) + line("abs", outsideText.size()) + outside("abs") +
@@ -120,7 +106,7 @@ TEST_F(UnzipActionTest, LinkEntriesAreRestoredOnlyWhenTheyStayInside) {
 TEST_F(UnzipActionTest, LinksReplacedByLaterEntriesAreFollowedAsTheyAreThen) {
   pack({item("sub/", ""), link("y", "sub"), link("x", "y/.."), item("x/f", "f"), link("y", "."),
         item("x/evil", "evil")});
-  Outcome outcome = unzip();
+  OutputAndError outcome = unzip();
   EXPECT_EQ(outcome.error, "");
   EXPECT_EQ(outcome.out, opening(6) + line("y", 3) + line("x", 4) + line("x/f", 1) + line("y", 1) + outside("x/evil"));
   EXPECT_EQ(tree(), (Names{"out", "out/f", "out/sub", "out/x -> y/..", "out/y -> .", "package.zip"}));
@@ -153,7 +139,7 @@ TEST_F(UnzipActionTest, DamagedDataEndsTheRunAndKeepsTheOldFile) {
       for (size_t i = middle; i < middle + 64; ++i) bytes[i] = static_cast<char>(bytes[i] ^ 0x5a);
     }
     dir.write("package.zip", bytes);
-    Outcome outcome = unzip();
+    OutputAndError outcome = unzip();
     EXPECT_EQ(outcome.error.rfind("Archive entry app " + c.error, 0), 0u) << outcome.error;
     const size_t declared = c.field == 24 ? c.value : text.size();
     EXPECT_EQ(outcome.out, opening(3) + line("before.txt", 1) + line("app", declared));
@@ -166,7 +152,7 @@ TEST_F(UnzipActionTest, TruncatedOrForeignArchiveIsNotTakenForAnEmptyOne) {
   std::string bytes = ZipBuilder().add("a.txt", std::string(3000, 'a'), 8).add("b.txt", "b").bytes();
   for (const std::string& content : {bytes.substr(0, bytes.size() / 2), std::string("PK")}) {
     dir.write("package.zip", content);
-    Outcome outcome = unzip();
+    OutputAndError outcome = unzip();
     EXPECT_EQ(outcome.error, "Not a ZIP archive: " + package().string());
     EXPECT_EQ(outcome.out, "Unzip archive " + package().string() + " to " + out().string() + "\nOpen zip file " +
                                package().string() + "\n");

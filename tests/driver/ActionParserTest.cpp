@@ -96,16 +96,8 @@ TEST(ActionKinds, ValidityAndWhatTheConstructorPrints) {
     SCOPED_TRACE(text);
     rapidjson::Document document = parseJson("[" + text + "]");
     ActionList actions;
-    std::string printed;
-    {
-      CapturedOutput output;
-      try {
-        actions = ActionParser::parseActions(document.GetArray());
-      } catch (const std::exception& error) {
-        std::cout << "throws " << error.what();
-      }
-      printed = output.text();
-    }
+    const auto run = outputAndError([&] { actions = ActionParser::parseActions(document.GetArray()); });
+    const std::string printed = run.error.empty() ? run.out : run.out + "throws " + run.error;
     EXPECT_EQ(printed, c.printed);
     if (c.valid < 0 || printed.rfind("throws", 0) == 0) {
       EXPECT_TRUE(actions.empty());

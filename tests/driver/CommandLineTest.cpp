@@ -1,5 +1,4 @@
 // The command line, accepted and refused forms, through the driver.
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -20,14 +19,7 @@ TEST(CommandLine, AcceptedAndRefusedForms) {
     makeManifestPackage(dir / name, R"({"actions": [[]]})");
   // A set number that does not convert, or a package that cannot be found,
   // ends the run with the library's message.
-  auto failed = [](auto call) {
-    try {
-      call();
-    } catch (const std::exception& error) {
-      return "Update failed: " + std::string(error.what()) + "\n";
-    }
-    return std::string("no failure");
-  };
+  auto failed = [](auto call) { return "Update failed: " + outputAndError(call).error + "\n"; };
   struct Case {
     std::vector<std::string> args;
     std::string out;

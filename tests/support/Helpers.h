@@ -52,6 +52,23 @@ std::string outputOf(Code code) {
   return output.text();
 }
 
+// What `code` printed, and the message of the exception that ended it ("" when none).
+struct OutputAndError {
+  std::string out, error;
+};
+template <class Code>
+OutputAndError outputAndError(Code code) {
+  OutputAndError result;
+  CapturedOutput output;
+  try {
+    code();
+  } catch (const std::exception& error) {
+    result.error = error.what();
+  }
+  result.out = output.text();
+  return result;
+}
+
 // A path as the log lines quote it (std::quoted).
 inline std::string q(const std::filesystem::path& path) {
   std::ostringstream quoted;

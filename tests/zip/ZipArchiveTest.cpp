@@ -3,7 +3,6 @@
 
 #include <filesystem>
 #include <functional>
-#include <stdexcept>
 
 #include "support/TempDir.h"
 #include "zip/ZipFile.h"
@@ -25,12 +24,7 @@ std::string Names(const ZipArchive::Ptr& archive) {
 }
 
 std::string OpenError(const fs::path& path) {
-  try {
-    ZipFile::Open(path.string());
-  } catch (const std::runtime_error& error) {
-    return error.what();
-  }
-  return "<no exception>";
+  return testing_support::outputAndError([&] { ZipFile::Open(path.string()); }).error;
 }
 
 }  // namespace
