@@ -160,12 +160,6 @@ std::optional<ts::TempDir> otherFileSystemDir() {
   return std::make_optional<ts::TempDir>("/dev/shm");
 }
 
-// The updater run from `dir` in the background, its output in dir/out.txt.
-struct Background : ts::BackgroundUpdater {
-  Background(const fs::path& dir, const std::vector<std::string>& args)
-      : ts::BackgroundUpdater(args, dir / "out.txt", {dir}) {}
-};
-
 // Waits until the transaction's store holds at least `count` backups (in
 // its shard directories).
 bool waitForBackups(const fs::path& dir, size_t count) {
@@ -252,7 +246,7 @@ TEST(Transaction, KilledSetIsRecoveredAndSignalledSetRollsItselfBack) {
       const std::string actions = removeEach(dir, 150, 400);
       const auto before = snapshot(dir / "app");
       writePackage(dir.path(), actions, true, {});
-      Background updater(dir.path(), {"update.zip"});
+      ts::BackgroundUpdater updater({"update.zip"}, dir / "out.txt", {dir.path()});
       ASSERT_TRUE(waitForBackups(dir.path(), after));
       updater.signal(signal);
       const int status = updater.wait();
@@ -279,7 +273,7 @@ TEST(Transaction, LiveTransactionIsLeftAloneAndDeadOneRecoveredByNextRun) {
   ts::TempDir dir;
   writePackage(dir.path(), removeEach(dir, 3), true, {});
   const auto before = snapshot(dir / "app");
-  Background updater(dir.path(), {"update.zip"});
+  ts::BackgroundUpdater updater({"update.zip"}, dir / "out.txt", {dir.path()});
   ASSERT_TRUE(waitForBackups(dir.path(), 3));
   const ts::RunOptions options{dir.path()};
   const std::string refusal = "Update failed: another updater is running a transaction in \"" +
@@ -331,7 +325,7 @@ TEST(Transaction, RollbackThatCannotCompleteKeepsTheBackupsForRecover) {
                R"({"type":"unzip","source":"@update.zip","destination":"app","include":["x"],"exclude":[]},)"
                R"({"type":"delay","value":20000},{"type":"rename","from":"missing","to":"m"})",
                true, payload);
-  Background updater(dir.path(), {"update.zip"});
+  ts::BackgroundUpdater updater({"update.zip"}, dir / "out.txt", {dir.path()});
   ASSERT_TRUE(waitForBackups(dir.path(), 1));
   // The directory that held the file becomes a file: nothing can go back into it.
   ASSERT_TRUE(fs::exists(dir / "app/x"));
@@ -372,7 +366,7 @@ TEST(Transaction, KilledUnzipLeavesNoTemporaryFileAfterRecover) {
                R"({"type":"unzip","source":"@update.zip","destination":"app","include":["big"],"exclude":[]})", true,
                payload);
   const auto before = snapshot(dir / "app");
-  Background updater(dir.path(), {"update.zip"});
+  ts::BackgroundUpdater updater({"update.zip"}, dir / "out.txt", {dir.path()});
   ASSERT_TRUE(updater.waitUntil([&] {
     const std::vector<std::string> names = ts::listing(dir / "app");
     return std::any_of(names.begin(), names.end(), [](const std::string& n) { return n.rfind(".updater-", 0) == 0; });
