@@ -2,8 +2,6 @@
 // reads, and damaged or inconsistent data.
 #include <gtest/gtest.h>
 
-#include <iterator>
-
 #include "zip/ZipTestSupport.h"
 #include "zip/methods/deflate_decoder.h"
 
@@ -11,21 +9,18 @@ using namespace zip_test;
 
 TEST(EntryStream, EveryMethodDeliversTheWholeEntry) {
   const std::string large = MakeData(300000, 3), huge = MakeData(1200000, 4);
-  const ZipEntrySpec cases[] = {Spec("stored", large),
-                                Spec("deflate-large", large, 8),
-                                Spec("bzip2-huge", huge, 12),
-                                Spec("lzma-marker", large, 14, true),
-                                Spec("lzma-no-marker", large, 14, false),
-                                Spec("method-99", "bytes of a method nobody knows", 99),
-                                Spec("empty-0", ""),
-                                Spec("empty-8", "", 8),
-                                Spec("empty-12", "", 12),
-                                Spec("empty-14", "", 14, true),
-                                Spec("empty-14-no-marker", "", 14, false)};
+  std::vector<ZipEntrySpec> cases = {Spec("stored", large),
+                                     Spec("deflate-large", large, 8),
+                                     Spec("bzip2-huge", huge, 12),
+                                     Spec("lzma-marker", large, 14, true),
+                                     Spec("lzma-no-marker", large, 14, false),
+                                     Spec("method-99", "bytes of a method nobody knows", 99),
+                                     Spec("empty-14-no-marker", "", 14, false)};
+  for (uint16_t method : {0, 8, 12, 14}) cases.push_back(Spec("empty-" + std::to_string(method), "", method));
   ZipBuilder builder;
   for (const ZipEntrySpec& c : cases) builder.add(c);
   auto archive = OpenBytes(builder.addDirectory("dir").bytes());
-  ASSERT_EQ(archive->GetEntriesCount(), std::size(cases) + 1);
+  ASSERT_EQ(archive->GetEntriesCount(), cases.size() + 1);
   // More than one 32 KiB buffer of compressed input; a first bzip2 block that
   // takes several input steps before any output.
   EXPECT_GT(archive->GetEntry("deflate-large")->GetCompressedSize(), 32768u);
