@@ -13,8 +13,6 @@ endif()
 
 set(docs_tests ${CMAKE_CURRENT_SOURCE_DIR}/docs)
 
-# The schema accepts every example manifest and every manifest in the manual
-# and the README, and rejects each broken manifest under tests/docs/broken/.
 add_test(NAME docs.schema
          COMMAND ${Python3_EXECUTABLE} ${docs_tests}/check_schema.py
                  --schema ${CMAKE_SOURCE_DIR}/docs/manifest.schema.json
@@ -22,8 +20,6 @@ add_test(NAME docs.schema
                  --broken ${docs_tests}/broken
                  --doc ${CMAKE_SOURCE_DIR}/docs/manifest.md --doc ${CMAKE_SOURCE_DIR}/README.md)
 
-# Every example with an expected-output.txt, run through the real executable
-# on the package the build packed from it.
 add_test(NAME docs.examples
          COMMAND ${Python3_EXECUTABLE} ${docs_tests}/run_examples.py
                  --updater $<TARGET_FILE:updater>
@@ -31,12 +27,10 @@ add_test(NAME docs.examples
                  --packages ${CMAKE_BINARY_DIR}/examples)
 set_tests_properties(docs.examples PROPERTIES TIMEOUT 300)
 
-# `cmake --install` into a temporary prefix, then the installed executable.
 add_test(NAME docs.install
          COMMAND ${Python3_EXECUTABLE} ${docs_tests}/check_install.py install
                  --build ${CMAKE_BINARY_DIR} --version ${PROJECT_VERSION} --cmake ${CMAKE_COMMAND})
 
-# `cpack -G DEB` from this build's configuration, into a temporary folder.
 find_program(DPKG_DEB dpkg-deb)
 if(DPKG_DEB)
   add_test(NAME docs.package
