@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <random>
 #include <regex>
@@ -36,13 +35,13 @@ std::string replaceAll(const std::string& text, const std::string& from, const s
 
 // Writes dir/update.zip: `payload`, then the manifest. The data of entry
 // `damaged` (when given) gets one byte changed, so that its CRC-32 fails.
-std::string writePackage(const fs::path& dir, const std::string& actions, bool transaction, ts::ZipBuilder payload,
+std::string writePackage(const ts::TempDir& dir, const std::string& actions, bool transaction, ts::ZipBuilder payload,
                          int damaged = -1) {
   payload.add("manifest.json",
               std::string("{") + (transaction ? "\"transaction\": true, " : "") + "\"actions\": [[" + actions + "]]}");
   std::string bytes = payload.bytes();
   if (damaged >= 0) bytes[payload.localHeaderOffset(static_cast<size_t>(damaged)) + 30 + 3] ^= 1;
-  std::ofstream(dir / "update.zip", std::ios::binary) << bytes;
+  dir.write("update.zip", bytes);
   return "update.zip";
 }
 
@@ -215,10 +214,10 @@ TEST(Transaction, RandomSetsCommitLikePlainRunsOrRollBackToTheSnapshot) {
     ts::RunOptions options{plainDir.path()};
     options.fileSizeLimit = c.fileSizeLimit;
     const ts::RunResult plain =
-        ts::runUpdater({writePackage(plainDir.path(), c.actions, false, c.package, c.damaged)}, options);
+        ts::runUpdater({writePackage(plainDir, c.actions, false, c.package, c.damaged)}, options);
     options.cwd = transactionDir.path();
     const ts::RunResult run =
-        ts::runUpdater({writePackage(transactionDir.path(), c.actions, true, c.package, c.damaged)}, options);
+        ts::runUpdater({writePackage(transactionDir, c.actions, true, c.package, c.damaged)}, options);
 
     std::string expected = replaceAll(plain.out, plainDir.path().string(), transactionDir.path().string());
     if (elsewhere)
@@ -245,7 +244,7 @@ TEST(Transaction, KilledSetIsRecoveredAndSignalledSetRollsItselfBack) {
       ts::TempDir dir;
       const std::string actions = removeEach(dir, 150, 400);
       const auto before = snapshot(dir / "app");
-      writePackage(dir.path(), actions, true, {});
+      writePackage(dir, actions, true, {});
       ts::BackgroundUpdater updater({"update.zip"}, dir / "out.txt", {dir.path()});
       ASSERT_TRUE(waitForBackups(dir.path(), after));
       updater.signal(signal);
@@ -271,7 +270,7 @@ TEST(Transaction, KilledSetIsRecoveredAndSignalledSetRollsItselfBack) {
 // to touch it; once it is dead, any run recovers it before its own work.
 TEST(Transaction, LiveTransactionIsLeftAloneAndDeadOneRecoveredByNextRun) {
   ts::TempDir dir;
-  writePackage(dir.path(), removeEach(dir, 3), true, {});
+  writePackage(dir, removeEach(dir, 3), true, {});
   const auto before = snapshot(dir / "app");
   ts::BackgroundUpdater updater({"update.zip"}, dir / "out.txt", {dir.path()});
   ASSERT_TRUE(waitForBackups(dir.path(), 3));
@@ -302,7 +301,7 @@ TEST(Transaction, RemoveOfEverythingLeavesTheTransactionWorking) {
     dir.write("app/lib/x.so", "x");
     dir.write(".hidden", "h");
     writePackage(
-        dir.path(),
+        dir,
         R"({"type":"remove","include":)" + include + R"(,"exclude":[]},{"type":"rename","from":"missing","to":"m"})",
         true, {});
     const auto before = snapshot(dir.path());
@@ -321,7 +320,7 @@ TEST(Transaction, RollbackThatCannotCompleteKeepsTheBackupsForRecover) {
   dir.write("app/x", "old");
   ts::ZipBuilder payload;
   payload.add("x", "new");
-  writePackage(dir.path(),
+  writePackage(dir,
                R"({"type":"unzip","source":"@update.zip","destination":"app","include":["x"],"exclude":[]},)"
                R"({"type":"delay","value":20000},{"type":"rename","from":"missing","to":"m"})",
                true, payload);
@@ -362,9 +361,8 @@ TEST(Transaction, KilledUnzipLeavesNoTemporaryFileAfterRecover) {
   dir.write("app/old", "old");
   ts::ZipBuilder payload;
   payload.add("big", std::string(size_t{32} << 20, 'x'), 8);
-  writePackage(dir.path(),
-               R"({"type":"unzip","source":"@update.zip","destination":"app","include":["big"],"exclude":[]})", true,
-               payload);
+  writePackage(dir, R"({"type":"unzip","source":"@update.zip","destination":"app","include":["big"],"exclude":[]})",
+               true, payload);
   const auto before = snapshot(dir / "app");
   ts::BackgroundUpdater updater({"update.zip"}, dir / "out.txt", {dir.path()});
   ASSERT_TRUE(updater.waitUntil([&] {

@@ -3,7 +3,6 @@
 // (no temporary file either), also when an entry in the middle is damaged
 // and when an earlier entry redirects the directory of later ones.
 #include <cstdlib>
-#include <fstream>
 #include <functional>
 
 #include "actions/ActionTestSupport.h"
@@ -23,7 +22,7 @@ struct Outcome {
 Outcome unpack(const char* threads, const std::string& bytes, const std::function<void(const TempDir&)>& prepare) {
   TempDir dir;
   prepare(dir);
-  std::ofstream(dir / "payload.zip", std::ios::binary) << bytes;
+  dir.write("payload.zip", bytes);
   ::setenv("UPDATER_THREADS", threads, 1);
   RunResult result =
       runActions(dir, R"({"type":"unzip","source":"payload.zip","destination":"out","exclude":"a/skip"})");
