@@ -45,12 +45,10 @@ inline RunResult runHere(const fs::path& cwd, std::vector<std::string> args) {
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
   RunResult result;
-  {
-    CapturedOutput output;
+  result.out = outputOf([&] {
     result.status = ::runUpdater(static_cast<int>(args.size() + 1), argv.data());
     std::cout.flush();
-    result.out = output.text();
-  }
+  });
   fs::current_path(before);
   return result;
 }
