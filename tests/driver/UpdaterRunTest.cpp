@@ -22,8 +22,6 @@ class UpdaterRun : public ::testing::Test {
  protected:
   fs::path package() const { return dir / "update.zip"; }
   ts::RunResult run(const std::vector<std::string>& args) const { return runHere(dir.path(), args); }
-  ts::RunResult runPackage() const { return run({"-f", package().string()}); }
-  std::string header() const { return ts::header(package().string()); }
 
   ts::TempDir dir;
 };
@@ -113,8 +111,8 @@ TEST_F(UpdaterRun, PackagesAndTheirOutcome) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     dir.write("update.zip", c.package);
-    ts::RunResult r = runPackage();
-    EXPECT_EQ(r.out, header() + c.out);
+    ts::RunResult r = run({"-f", package().string()});
+    EXPECT_EQ(r.out, ts::header(package().string()) + c.out);
     EXPECT_EQ(r.status, c.status);
   }
 }
