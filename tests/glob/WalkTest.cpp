@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +15,7 @@
 #include "glob/detail/listing.h"
 #include "glob/detail/tree_walk.h"
 #include "glob/glob.h"
+#include "support/Process.h"
 
 namespace {
 
@@ -158,21 +158,9 @@ TEST_F(Walk, PermissionsSeenByAnOrdinaryUser) {
     }
     return failed;
   };
-  if (::geteuid() != 0) {
-    EXPECT_EQ(checks(), 0) << "bits of the failed checks";
-    return;
-  }
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(255);
-    ::_exit(checks());
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  if (WEXITSTATUS(status) == 255) GTEST_SKIP() << "cannot drop privileges";
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "bits of the failed checks";
+  const int failed = testing_support::asOrdinaryUser(checks);
+  if (failed == 255) GTEST_SKIP() << "cannot drop privileges";
+  EXPECT_EQ(failed, 0) << "bits of the failed checks";
 }
 
 }  // namespace

@@ -180,6 +180,18 @@ RunResult runUpdater(const std::vector<std::string>& args, const RunOptions& opt
   return run(updaterPath(), args, options);
 }
 
+int asOrdinaryUser(const std::function<int()>& checks) {
+  if (::geteuid() != 0) return checks();
+  const pid_t child = ::fork();
+  if (child < 0) throw std::runtime_error("fork failed");
+  if (child == 0) {
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(255);
+    ::_exit(checks());
+  }
+  int raw = 0;
+  return ::waitpid(child, &raw, 0) == child ? statusOf(raw) : -1;
+}
+
 fs::path findProgram(const std::string& name) {
   const char* path = std::getenv("PATH");
   std::stringstream folders(path != nullptr ? path : "/usr/bin:/bin");

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <thread>
@@ -112,6 +113,11 @@ RunResult run(const std::string& program, const std::vector<std::string>& args, 
 // The real updater executable of this build, and a run of it.
 std::string updaterPath();
 RunResult runUpdater(const std::vector<std::string>& args, const RunOptions& options = {});
+
+// `checks` run as an ordinary user, and what they returned: here, or when the
+// tests run as root, in a child that has become "nobody"; 255 when that
+// child cannot drop its privileges.
+int asOrdinaryUser(const std::function<int()>& checks);
 
 // `name` looked up on PATH; empty when it is not there.
 std::filesystem::path findProgram(const std::string& name);
