@@ -7,8 +7,8 @@
 
 #include <string>
 
-#include "platform/SealedCopy.h"
 #include "platform/FileDescriptor.h"
+#include "platform/SealedCopy.h"
 #include "support/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -30,12 +30,10 @@ TEST(SealedCopy, KeepsTheCopiedBytesInBothBackings) {
     std::string copyPath;
     {
       std::string blocks;
-      SealedCopy copy(
-          fd.get(),
-          [&blocks](const unsigned char* bytes, size_t size) {
-            blocks.append(reinterpret_cast<const char*>(bytes), size);
-          },
-          backing);
+      auto collect = [&blocks](const unsigned char* bytes, size_t size) {
+        blocks.append(reinterpret_cast<const char*>(bytes), size);
+      };
+      SealedCopy copy(fd.get(), collect, backing);
       EXPECT_EQ(original, blocks);
       dir.write("package.zip", std::string(original.size(), 'b'));  // rewritten in place
       auto mapped = copy.map();
