@@ -94,6 +94,13 @@ platform::FileDescriptor createStore(const fs::path& dir) {
 
 bool present(const fs::path& path) { return fs::exists(fs::symlink_status(path)); }
 
+// Whether `path` (known earlier) still leads to the directory whose status
+// is `info`.
+bool stillLeadsTo(const fs::path& path, const struct stat& info) {
+  struct stat now;
+  return !path.empty() && ::stat(path.c_str(), &now) == 0 && now.st_dev == info.st_dev && now.st_ino == info.st_ino;
+}
+
 // Copies `from` to `to` through a name of its own, so that a backup is
 // either whole or absent.
 void copyWhole(const fs::path& from, const fs::path& to) {
@@ -220,11 +227,7 @@ fs::path Transaction::pathOf(int directory) {
   if (::fstat(directory, &info) != 0) return platform::pathOfDirectory(directory);
   const std::pair<dev_t, ino_t> identity(info.st_dev, info.st_ino);
   const auto known = _directoryPaths.find(identity);
-  struct stat now;
-  if (known != _directoryPaths.end() && ::stat(known->second.c_str(), &now) == 0 && now.st_dev == info.st_dev &&
-      now.st_ino == info.st_ino) {
-    return known->second;
-  }
+  if (known != _directoryPaths.end() && stillLeadsTo(known->second, info)) return known->second;
   fs::path path = platform::pathOfDirectory(directory);
   _directoryPaths[identity] = path;
   return path;
@@ -284,22 +287,20 @@ void Transaction::beforeTemporary(int directory) {
   // already, and still at the path recorded, is told without the lock that
   // the other hooks wait for.
   struct stat info;
-  if (::fstat(directory, &info) == 0) {
+  const bool identified = ::fstat(directory, &info) == 0;
+  if (identified) {
     fs::path known;
     {
       const std::lock_guard<std::mutex> holdRecorded(_recordedMutex);
       const auto found = _recordedTemporaries.find({info.st_dev, info.st_ino});
       if (found != _recordedTemporaries.end()) known = found->second;
     }
-    struct stat now;
-    if (!known.empty() && ::stat(known.c_str(), &now) == 0 && now.st_dev == info.st_dev && now.st_ino == info.st_ino) {
-      return;
-    }
+    if (stillLeadsTo(known, info)) return;
   }
   const std::lock_guard<std::recursive_mutex> hold(_mutex);
   fs::path path = pathOf(directory);
   if (_temporaries.insert(path.native()).second) record(Change::Temporaries, path);
-  if (::fstat(directory, &info) == 0) {
+  if (identified) {
     const std::lock_guard<std::mutex> holdRecorded(_recordedMutex);
     _recordedTemporaries[{info.st_dev, info.st_ino}] = path;
   }
@@ -331,7 +332,8 @@ void Transaction::beforeReplace(int directory, const std::string& name) {
   if (!exists) {
     record(Change::Created, path);
   } else {
-    keep(directory, name, path, info, record(Change::Kept, path));
+    // Linking failed above (another file system, too many links): a copy.
+    copyWhole(path, _dir / kStoreName / storedName(record(Change::Kept, path)));
   }
 }
 
